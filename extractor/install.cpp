@@ -1,0 +1,117 @@
+#include "extractor/install.h"
+
+namespace {
+
+const DWORD kCreateAccess = GENERIC_WRITE;
+const DWORD kCreateShare = FILE_SHARE_WRITE;
+
+HANDLE CreateForWriting(LPCSTR path) {
+  return CreateFileA(path, kCreateAccess, kCreateShare, NULL, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Writes the whole content: a write that stores fewer bytes than asked is
+// followed by another, until all is written or a call fails. Calls WriteFile
+// at least once, so that an invalid handle fails even for no content.
+BOOL WriteAll(HANDLE file, const BYTE* content, DWORD size) {
+  DWORD left = size;
+  do {
+    DWORD written = 0;
+    if (!WriteFile(file, content, left, &written, NULL)) return FALSE;
+    if (written == 0 && left > 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    content += written;
+    left -= written;
+  } while (left > 0);
+  return TRUE;
+}
+
+void CloseIfOpen(HANDLE file) {
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+}
+
+BOOL WriteNewFile(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
+  HANDLE file = CreateForWriting(target);
+  if (!WriteAll(file, content, size)) {
+    DWORD error = GetLastError();
+    fprintf(log, "Line: %d error writing file to disk error-> %d\r\n", 181, (int)error);
+    // The file did not exist before this run: a partial one is not left.
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      DeleteFileA(target);
+    }
+    return FALSE;
+  }
+  CloseHandle(file);
+  return TRUE;
+}
+
+// The staged copy could not be written: the old file goes first and the new
+// content is written in its place.
+BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const BYTE* content, DWORD size,
+                    FILE* log) {
+  fprintf(log, "Line: %d Could not write %s file to disk %d\r\n", 205, temp, (int)GetLastError());
+  CloseIfOpen(tempFile);
+  if (DeleteFileA(temp))
+    fputs("deleted junk file\r\n", log);
+  else
+    fprintf(log, "Line: %d could not delete junk %d\r\n", 210, (int)GetLastError());
+  DeleteFileA(target);
+  HANDLE file = CreateForWriting(target);
+  if (file == INVALID_HANDLE_VALUE) {
+    fprintf(log, "Line: %d error opening second out file!!bail %d\r\n", 223, (int)GetLastError());
+    return FALSE;
+  }
+  fprintf(log, "Line: %d opened second out file\r\n", 221);
+  if (!WriteAll(file, content, size)) {
+    fprintf(log, "Line: %d error writing file error-> %d\r\n", 229, (int)GetLastError());
+    CloseIfOpen(file);
+    return FALSE;
+  }
+  CloseHandle(file);
+  fputs("This statement only appears when  the DOC file was deleted and no temp filel\r\n", log);
+  fputs("was on the DOC special case where file > 1/2 the DOC.\r\n", log);
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(target, &found);
+  if (search == INVALID_HANDLE_VALUE) return WriteNewFile(target, content, size, log);
+  FindClose(search);
+
+  char temp[MAX_PATH];
+  lstrcpyA(temp, target);
+  lstrcatA(temp, "TMP");
+  HANDLE file = CreateForWriting(temp);
+  // The old file is removed only once the new content is on stable storage.
+  if (!WriteAll(file, content, size) || !FlushFileBuffers(file))
+    return RewriteInPlace(target, temp, file, content, size, log);
+  CloseHandle(file);
+
+  // The new file takes the old one's attributes without read-only, and the
+  // old one loses read-only so that it can be deleted.
+  DWORD attributes = GetFileAttributesA(target);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesA(target, attributes);
+    SetFileAttributesA(temp, attributes);
+  }
+  if (!DeleteFileA(target)) {
+    fprintf(log, "Line: %d Error deleting file %s error-> %d\r\n", 252, target,
+            (int)GetLastError());
+    return FALSE;
+  }
+  if (!MoveFileA(temp, target)) {
+    fprintf(log, "Line: %d error renaming file\r\n", 257);
+    return FALSE;
+  }
+  return TRUE;
+}

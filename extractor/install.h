@@ -1,0 +1,21 @@
+// Putting one entry's content on disk under its target path.
+#ifndef EXTRACTOR_INSTALL_H
+#define EXTRACTOR_INSTALL_H
+
+#include <stdio.h>
+
+#include "platform/platform.h"
+
+// A target path may hold this many characters, so that the path of its
+// staged copy (target + "TMP") fits a MAX_PATH buffer.
+const size_t kTargetPathMax = MAX_PATH - 4;
+
+// Writes `content` to `target`: directly when the target is absent; through
+// a flushed staged copy (target + "TMP") renamed into place when it exists;
+// and, when the staged copy cannot be written, by deleting the old file and
+// writing the new one in its place. Diagnostics go to `log`. Returns true
+// when the content stands under the target path; false after a failure,
+// whose line has been written.
+BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log);
+
+#endif  // EXTRACTOR_INSTALL_H

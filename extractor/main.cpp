@@ -1,0 +1,14 @@
+#include <stdio.h>
+
+#include "extractor/unpack.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  // A large buffer lets small entries come in few reads; large ones are read
+  // straight into their own buffer.
+  setvbuf(stdin, NULL, _IOFBF, 1 << 18);
+  FILE* log = OpenTextStream(stderr);
+  int status = RunUnpack(argc, argv, stdin, log ? log : stderr);
+  fflush(log ? log : stderr);
+  return status;
+}

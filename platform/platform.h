@@ -1,0 +1,27 @@
+// The operating-system calls both programs make, under their Win32 names.
+//
+// On Windows they are KERNEL32's own. Elsewhere win32_posix.h declares the
+// same names and posix.cpp provides them over POSIX, keeping the Win32
+// contract: results, last-error numbers and text-mode output are the same on
+// both builds. Nothing outside this folder knows which one it runs on.
+#ifndef PLATFORM_PLATFORM_H
+#define PLATFORM_PLATFORM_H
+
+#include <stdio.h>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include "platform/win32_posix.h"
+#endif
+
+// Returns a stream that writes to `stream` in text mode: every line feed
+// leaves the process preceded by a carriage return, as the Windows runtime
+// does for standard output and standard error. On Windows that is `stream`
+// itself; elsewhere a translating stream over its file descriptor (line
+// buffered). Null when no stream can be made.
+FILE* OpenTextStream(FILE* stream);
+
+#endif  // PLATFORM_PLATFORM_H

@@ -1,0 +1,394 @@
+// The Win32 calls of win32_posix.h over POSIX.
+//
+// Each call keeps the Win32 contract the programs rely on, so that the same
+// input leaves the same bytes on the output streams as on Windows: results,
+// Win32 error numbers (mapped from errno once, here, through one table) and
+// text-mode output. Paths are used verbatim: a backslash is an ordinary
+// character, nothing is normalised.
+#include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix_calls.h"
+
+namespace {
+
+int OpenFile(const char* path, int flags, mode_t mode) { return open(path, flags, mode); }
+
+int RenameNoReplace(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // The file system cannot rename without replacing: a hard link cannot
+  // replace either, so link the new name and drop the old one.
+  if (link(from, to) != 0) return -1;
+  return unlink(from);
+}
+
+}  // namespace
+
+PosixCalls g_posix = {OpenFile, write, fsync, close, lstat, stat, chmod, unlink,
+                      RenameNoReplace, statvfs, opendir, malloc};
+
+namespace {
+
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+
+// errno to Win32 error number, one row per code. Anything not listed maps to
+// ERROR_GEN_FAILURE.
+const struct {
+  int err;
+  DWORD code;
+} kErrnoTable[] = {
+    {ENOENT, ERROR_FILE_NOT_FOUND},     {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EACCES, ERROR_ACCESS_DENIED},      {EPERM, ERROR_ACCESS_DENIED},
+    {EISDIR, ERROR_ACCESS_DENIED},      {EBADF, ERROR_INVALID_HANDLE},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},  {EROFS, ERROR_WRITE_PROTECT},
+    {EBUSY, ERROR_SHARING_VIOLATION},   {ETXTBSY, ERROR_SHARING_VIOLATION},
+    {ENOSPC, ERROR_DISK_FULL},          {EEXIST, ERROR_ALREADY_EXISTS},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {EFBIG, ERROR_FILE_TOO_LARGE},      {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES}, {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {EINVAL, ERROR_INVALID_PARAMETER},  {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+    {EIO, ERROR_IO_DEVICE},             {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+    {ENOTSUP, ERROR_NOT_SUPPORTED},
+};
+
+BOOL Fail(int err, const char* path = nullptr) {
+  t_lastError = MapErrno(err, path);
+  return FALSE;
+}
+
+// File handles carry the descriptor plus one, so that descriptor 0 is not a
+// null handle and none equals INVALID_HANDLE_VALUE.
+HANDLE HandleOf(int fd) { return (HANDLE)(intptr_t)(fd + 1); }
+int FdOf(HANDLE h) {
+  intptr_t v = (intptr_t)h;
+  return v >= 1 && v <= INT32_MAX ? (int)(v - 1) : -1;
+}
+
+// Search handles hold no state (the programs never ask for a next match), so
+// every successful search returns this one.
+char g_searchHandle;
+
+const char* LastComponent(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+// Matches `name` against `pattern`, where * stands for any run of characters
+// and ? for any one character; every other character, [ included, stands for
+// itself.
+bool MatchWildcard(const char* pattern, const char* name) {
+  const char* starPattern = nullptr;
+  const char* starName = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      starPattern = ++pattern;
+      starName = name;
+    } else if (*pattern == '?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (starPattern) {
+      pattern = starPattern;
+      name = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+HANDLE FoundEntry(LPWIN32_FIND_DATAA data, const char* name, mode_t mode) {
+  if (data) {
+    data->dwFileAttributes = S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    snprintf(data->cFileName, sizeof data->cFileName, "%s", name);
+  }
+  return (HANDLE)&g_searchHandle;
+}
+
+HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA data) {
+  char dir[MAX_PATH + 1];
+  size_t dirLength = (size_t)(pattern - path);
+  if (dirLength == 0) {
+    strcpy(dir, ".");
+  } else if (dirLength < sizeof dir) {
+    memcpy(dir, path, dirLength);
+    dir[dirLength] = '\0';
+  } else {
+    t_lastError = ERROR_FILENAME_EXCED_RANGE;
+    return INVALID_HANDLE_VALUE;
+  }
+  DIR* d = g_posix.opendir(dir);
+  if (!d) {
+    t_lastError = errno == ENOENT ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE found = INVALID_HANDLE_VALUE;
+  while (struct dirent* e = readdir(d)) {
+    if (MatchWildcard(pattern, e->d_name)) {
+      found = FoundEntry(data, e->d_name, e->d_type == DT_DIR ? S_IFDIR : S_IFREG);
+      break;
+    }
+  }
+  closedir(d);
+  if (found == INVALID_HANDLE_VALUE) t_lastError = ERROR_FILE_NOT_FOUND;
+  return found;
+}
+
+// The upper bits of the attribute word carry the permission bits: the marker
+// says they are there, the twelve bits below it hold st_mode & 07777. Bits 28
+// to 30 are never set in a word of ours.
+const DWORD kModeMarker = 0x80000000u;
+const int kModeShift = 16;
+const DWORD kForeignBits = 0x70000000u;
+
+}  // namespace
+
+unsigned MapErrno(int err, const char* path) {
+  if (err == ENOENT && path) {
+    // A missing directory on the way is ERROR_PATH_NOT_FOUND, as on Windows.
+    const char* last = LastComponent(path);
+    if (last > path + 1) {
+      char parent[4096];
+      size_t n = (size_t)(last - path - 1);
+      if (n < sizeof parent) {
+        memcpy(parent, path, n);
+        parent[n] = '\0';
+        struct stat st;
+        if (stat(parent, &st) != 0) return ERROR_PATH_NOT_FOUND;
+      }
+    }
+    return ERROR_FILE_NOT_FOUND;
+  }
+  for (const auto& row : kErrnoTable)
+    if (row.err == err) return row.code;
+  return ERROR_GEN_FAILURE;
+}
+
+DWORD GetLastError(void) { return t_lastError; }
+void SetLastError(DWORD code) { t_lastError = code; }
+
+HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+  const char* last = LastComponent(path);
+  if (strpbrk(last, "*?")) return SearchDirectory(path, last, data);
+  // A plain name: one lstat. A name ending in a separator names no entry,
+  // as on Windows.
+  struct stat st;
+  if (*last == '\0') {
+    t_lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (g_posix.lstat(path, &st) != 0) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  return FoundEntry(data, last, st.st_mode);
+}
+
+BOOL FindClose(HANDLE find) {
+  if (find != (HANDLE)&g_searchHandle) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
+                   DWORD flags, HANDLE templ) {
+  (void)share, (void)security, (void)flags, (void)templ;
+  if (!(access & GENERIC_WRITE) || (disposition != CREATE_ALWAYS && disposition != CREATE_NEW)) {
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  // A new file costs one call; an existing one is checked for read-only first.
+  int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) return HandleOf(fd);
+  if (errno != EEXIST) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (disposition == CREATE_NEW) {
+    t_lastError = ERROR_FILE_EXISTS;
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (g_posix.stat(path, &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
+    t_lastError = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  fd = g_posix.open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  return HandleOf(fd);
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID overlapped) {
+  (void)overlapped;
+  if (written) *written = 0;
+  int fd = FdOf(file);
+  if (fd < 0) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  const char* p = (const char*)data;
+  size_t left = count;
+  do {
+    ssize_t n = g_posix.write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(errno);
+    if (n == 0 && left > 0) return Fail(ENOSPC);
+    p += n;
+    left -= (size_t)n;
+    if (written) *written += (DWORD)n;
+  } while (left > 0);
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+  int fd = FdOf(file);
+  if (fd < 0) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  return g_posix.fsync(fd) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  int fd = FdOf(handle);
+  if (fd < 0) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  return g_posix.close(fd) == 0 ? TRUE : Fail(errno);
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  struct stat st;
+  if (g_posix.stat(path, &st) != 0) {
+    Fail(errno, path);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  DWORD word = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  if (!(st.st_mode & S_IWUSR)) word |= FILE_ATTRIBUTE_READONLY;
+  if (word == 0) word = FILE_ATTRIBUTE_NORMAL;
+  return word | kModeMarker | (DWORD)(st.st_mode & 07777) << kModeShift;
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  if (attributes & kForeignBits) {
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  struct stat st;
+  if (g_posix.stat(path, &st) != 0) return Fail(errno, path);
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kModeMarker) mode = (attributes >> kModeShift) & 07777;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    mode &= (mode_t)~0222;
+  else
+    mode |= S_IWUSR;
+  if (mode == (st.st_mode & 07777)) return TRUE;
+  return g_posix.chmod(path, mode) == 0 ? TRUE : Fail(errno, path);
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+  struct stat st;
+  if (g_posix.lstat(path, &st) != 0) return Fail(errno, path);
+  if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+    t_lastError = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
+  return g_posix.unlink(path) == 0 ? TRUE : Fail(errno, path);
+}
+
+BOOL MoveFileA(LPCSTR from, LPCSTR to) {
+  if (g_posix.rename_noreplace(from, to) == 0) return TRUE;
+  int err = errno;
+  return Fail(err, err == ENOENT ? from : to);
+}
+
+BOOL GetDiskFreeSpaceExA(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                         PULARGE_INTEGER totalFree) {
+  // Linux has no drive letters: a bare drive root names the root file system.
+  bool driveRoot = isalpha((unsigned char)path[0]) && path[1] == ':' &&
+                   (path[2] == '\0' || ((path[2] == '\\' || path[2] == '/') && path[3] == '\0'));
+  struct statvfs vfs;
+  if (g_posix.statvfs(driveRoot ? "/" : path, &vfs) != 0) return Fail(errno, path);
+  if (available) available->QuadPart = (unsigned long long)vfs.f_bavail * vfs.f_frsize;
+  if (total) total->QuadPart = (unsigned long long)vfs.f_blocks * vfs.f_frsize;
+  if (totalFree) totalFree->QuadPart = (unsigned long long)vfs.f_bfree * vfs.f_frsize;
+  return TRUE;
+}
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  (void)flags;
+  void* block = g_posix.malloc(bytes ? bytes : 1);
+  if (!block) t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+  return block;
+}
+
+HLOCAL LocalFree(HLOCAL block) {
+  free(block);
+  return nullptr;
+}
+
+LPSTR lstrcpyA(LPSTR to, LPCSTR from) { return strcpy(to, from); }
+LPSTR lstrcatA(LPSTR to, LPCSTR from) { return strcat(to, from); }
+int lstrcmpA(LPCSTR a, LPCSTR b) { return strcmp(a, b); }
+int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+
+int _setmode(int fd, int mode) {
+  (void)mode;
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  return _O_BINARY;
+}
+
+int _fileno(FILE* stream) { return fileno(stream); }
+
+namespace {
+
+// Writes `count` bytes to the descriptor held in the cookie, each line feed
+// preceded by a carriage return. Returns `count`, or 0 on failure.
+ssize_t WriteTranslated(void* cookie, const char* data, size_t count) {
+  int fd = (int)(intptr_t)cookie;
+  char out[8192];
+  size_t i = 0;
+  while (i < count) {
+    size_t n = 0;
+    while (i < count && n + 2 <= sizeof out) {
+      if (data[i] == '\n') out[n++] = '\r';
+      out[n++] = data[i++];
+    }
+    for (size_t done = 0; done < n;) {
+      ssize_t w = write(fd, out + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return 0;
+      done += (size_t)w;
+    }
+  }
+  return (ssize_t)count;
+}
+
+}  // namespace
+
+FILE* OpenTextStream(FILE* stream) {
+  int fd = fileno(stream);
+  if (fd < 0) return nullptr;
+  fflush(stream);
+  cookie_io_functions_t io = {nullptr, WriteTranslated, nullptr, nullptr};
+  FILE* text = fopencookie((void*)(intptr_t)fd, "w", io);
+  if (text) setvbuf(text, nullptr, _IOLBF, BUFSIZ);
+  return text;
+}

@@ -1,0 +1,37 @@
+// The system calls under the POSIX side of the platform layer, gathered in one
+// table so that a test can replace one of them (to fail it, or to record the
+// order of calls) and put the original back. The programs never touch it.
+#ifndef PLATFORM_POSIX_CALLS_H
+#define PLATFORM_POSIX_CALLS_H
+
+#include <dirent.h>
+#include <stddef.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+
+struct PosixCalls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*write)(int fd, const void* data, size_t count);
+  int (*fsync)(int fd);
+  int (*close)(int fd);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+  int (*chmod)(const char* path, mode_t mode);
+  int (*unlink)(const char* path);
+  // Renames without replacing: fails with EEXIST when `to` exists.
+  int (*rename_noreplace)(const char* from, const char* to);
+  int (*statvfs)(const char* path, struct statvfs* st);
+  DIR* (*opendir)(const char* path);
+  void* (*malloc)(size_t bytes);
+};
+
+// The table in use. Tests save a copy, change a member, and restore it.
+extern PosixCalls g_posix;
+
+// Maps an errno value to the Win32 error number the same failure gives on
+// Windows. `path`, when given, tells ENOENT on a missing directory of the
+// path (ERROR_PATH_NOT_FOUND) from a missing last component.
+unsigned MapErrno(int err, const char* path);
+
+#endif  // PLATFORM_POSIX_CALLS_H
