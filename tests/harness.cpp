@@ -1,0 +1,163 @@
+#include "tests/harness.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+std::string Le32(uint32_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = (char)(v >> (8 * i));
+  return s;
+}
+
+std::string Package(const std::vector<PackEntry>& entries, int64_t count) {
+  std::string s = Le32(0x04D150DDu);
+  s += Le32(count < 0 ? (uint32_t)entries.size() : (uint32_t)count);
+  for (const PackEntry& e : entries) {
+    s += Le32(e.size < 0 ? (uint32_t)e.data.size() : (uint32_t)e.size);
+    s += e.name;
+    s += '\0';
+    s += e.data;
+  }
+  return s;
+}
+
+ScratchDir::ScratchDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/unpack-test-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ReadFile(const std::string& path) {
+  if (IsDirectory(path)) return "<directory>";
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return "<absent>";
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
+  {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f) throw std::runtime_error("cannot write " + path);
+    f << content;
+  }
+  chmod(path.c_str(), mode);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+void MakeDirs(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+void RemoveTree(const std::string& path) {
+  nftw(
+      path.c_str(),
+      [](const char* p, const struct stat*, int, struct FTW*) {
+        chmod(p, 0755);
+        return remove(p) == 0 ? 0 : 0;
+      },
+      16, FTW_DEPTH | FTW_PHYS);
+}
+
+namespace {
+
+std::string Slurp(int fd) {
+  std::string s;
+  lseek(fd, 0, SEEK_SET);
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, (size_t)n);
+  return s;
+}
+
+int TempFile() {
+  char name[] = "/tmp/unpack-io-XXXXXX";
+  int fd = mkstemp(name);
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  unlink(name);
+  return fd;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
+                     const RunOptions& options) {
+  // Files, not pipes, on all three streams: nothing can block, whatever the
+  // sizes.
+  int in = TempFile(), out = TempFile(), err = TempFile();
+  if (write(in, input.data(), input.size()) != (ssize_t)input.size())
+    throw std::runtime_error("cannot stage stdin");
+  lseek(in, 0, SEEK_SET);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (options.addressLimit) {
+      struct rlimit limit = {options.addressLimit, options.addressLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  RunResult r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = Slurp(out);
+  r.err = Slurp(err);
+  close(in), close(out), close(err);
+  return r;
+}
+
+std::string Visible(const std::string& bytes) {
+  std::string s;
+  char buf[8];
+  for (unsigned char c : bytes) {
+    if (c == '\r') s += "\\r";
+    else if (c == '\n') s += "\\n";
+    else if (c >= 0x20 && c < 0x7f && c != '\\') s += (char)c;
+    else {
+      snprintf(buf, sizeof buf, "\\x%02X", c);
+      s += buf;
+    }
+  }
+  return s;
+}

@@ -1,0 +1,68 @@
+// Helpers shared by the tests: package bytes, scratch folders, files, and
+// running a built program with given standard input.
+#ifndef TESTS_HARNESS_H
+#define TESTS_HARNESS_H
+
+#include <stdint.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// One entry of a package: its name and content. `size` overrides the size
+// field when set (for streams that lie about their length).
+struct PackEntry {
+  std::string name;
+  std::string data;
+  int64_t size = -1;
+};
+
+std::string Le32(uint32_t v);
+// A package stream: the magic, the count (the number of entries unless
+// given) and the entries, each name followed by its NUL.
+std::string Package(const std::vector<PackEntry>& entries, int64_t count = -1);
+
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+bool Exists(const std::string& path);
+bool IsDirectory(const std::string& path);
+// The file's content, or "<absent>" when it cannot be read.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
+mode_t ModeOf(const std::string& path);
+void MakeDirs(const std::string& path);
+void RemoveTree(const std::string& path);
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+struct RunOptions {
+  std::string cwd;           // working folder of the child
+  uint64_t addressLimit = 0;  // RLIMIT_AS for the child, when not 0
+};
+
+// Runs `argv` (argv[0] is the program's path) with `input` on standard input
+// and returns what it wrote and how it ended.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
+                     const RunOptions& options);
+
+// Bytes made visible: printable ASCII as is, the rest as \xNN, \r and \n.
+std::string Visible(const std::string& bytes);
+
+#endif  // TESTS_HARNESS_H

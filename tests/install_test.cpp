@@ -1,0 +1,174 @@
+// Installation and the driver in process, for the roads no real condition
+// reaches: the platform's system calls are swapped through the seam, and the
+// package comes from a stream that fails on demand.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "extractor/install.h"
+#include "extractor/unpack.h"
+#include "platform/posix_calls.h"
+#include "tests/harness.h"
+
+namespace {
+
+// Swaps the platform's system-call table for the life of the object.
+class SeamGuard {
+ public:
+  SeamGuard() : saved_(g_posix) {}
+  ~SeamGuard() { g_posix = saved_; }
+
+ private:
+  PosixCalls saved_;
+};
+
+// Captures what a routine writes to its log.
+class Log {
+ public:
+  Log() : stream_(open_memstream(&buf_, &size_)) {}
+  ~Log() {
+    fclose(stream_);
+    free(buf_);
+  }
+  FILE* stream() { return stream_; }
+  std::string text() {
+    fflush(stream_);
+    return std::string(buf_, size_);
+  }
+
+ private:
+  char* buf_ = nullptr;
+  size_t size_ = 0;
+  FILE* stream_;
+};
+
+// Calls the seam records, in order, for the ordering checks.
+std::vector<std::string>* g_calls;
+
+struct SeamCase {
+  const char* name;
+  std::function<void()> swap;  // changes g_posix
+  std::string log;
+  std::string target;          // content afterwards
+  std::string temp;            // content of target + "TMP" afterwards
+  BOOL result;
+};
+
+std::vector<SeamCase> SeamCases() {
+  return {
+      {"rename fails after the old file is gone",
+       [] { g_posix.rename_noreplace = [](const char*, const char*) { return errno = EIO, -1; }; },
+       "Line: 257 error renaming file\r\n", "<absent>", "new", FALSE},
+      {"a staged copy that cannot be flushed is not trusted",
+       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
+       "Line: 205 Could not write tTMP file to disk 1117\r\ndeleted junk file\r\n"
+       "Line: 221 opened second out file\r\n"
+       "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
+       "was on the DOC special case where file > 1/2 the DOC.\r\n",
+       "new", "<absent>", TRUE},
+      {"old file that cannot be deleted",
+       [] { g_posix.unlink = [](const char*) { return errno = EBUSY, -1; }; },
+       "Line: 252 Error deleting file t error-> 32\r\n", "old", "new", FALSE},
+  };
+}
+
+TEST(InstallSeamTest, Table) {
+  for (const SeamCase& c : SeamCases()) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    std::string target = dir / "t";
+    WriteFile(target, "old");
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    Log log;
+    BOOL result;
+    {
+      SeamGuard guard;
+      c.swap();
+      result = InstallEntry("t", (const BYTE*)"new", 3, log.stream());
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(Visible(log.text()), Visible(c.log));
+    EXPECT_EQ(ReadFile(target), c.target);
+    EXPECT_EQ(ReadFile(target + "TMP"), c.temp);
+    ASSERT_EQ(chdir("/"), 0);
+  }
+}
+
+TEST(InstallSeamTest, StagedCopyIsFlushedBeforeTheOldFileGoes) {
+  ScratchDir dir;
+  WriteFile(dir / "t", "old");
+  std::vector<std::string> calls;
+  g_calls = &calls;
+  Log log;
+  {
+    SeamGuard guard;
+    g_posix.fsync = [](int fd) { return g_calls->push_back("fsync"), fsync(fd); };
+    g_posix.unlink = [](const char* p) {
+      return g_calls->push_back(std::string("unlink ") + strrchr(p, '/')), unlink(p);
+    };
+    g_posix.rename_noreplace = [](const char* from, const char* to) {
+      g_calls->push_back(std::string("rename ") + strrchr(from, '/') + " " + strrchr(to, '/'));
+      return rename(from, to);
+    };
+    ASSERT_TRUE(InstallEntry((dir / "t").c_str(), (const BYTE*)"new", 3, log.stream()));
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"fsync", "unlink /t", "rename /tTMP /t"}));
+  EXPECT_EQ(ReadFile(dir / "t"), "new");
+}
+
+// A package whose stream fails (a read error, not the end) after `good`
+// bytes.
+struct Failing {
+  std::string data;
+  size_t good;
+  size_t at = 0;
+};
+
+FILE* OpenFailing(Failing* f) {
+  cookie_io_functions_t io = {};
+  io.read = [](void* cookie, char* buf, size_t n) -> ssize_t {
+    Failing* s = (Failing*)cookie;
+    if (s->at >= s->good) return -1;
+    size_t k = std::min(n, s->good - s->at);
+    memcpy(buf, s->data.data() + s->at, k);
+    s->at += k;
+    return (ssize_t)k;
+  };
+  return fopencookie(f, "r", io);
+}
+
+struct DriverCase {
+  const char* name;
+  size_t good;  // bytes the stream delivers before it fails
+  std::string log;
+};
+
+TEST(DriverStreamErrorTest, Table) {
+  const std::string package = Package({{"a", "first"}, {"b", "second entry"}});
+  const DriverCase cases[] = {
+      {"error in the middle of the data", package.size() - 4,
+       "Good Magic Number. 80826589\r\nLine: 167 **error reading buffer\r\n"},
+      {"error in the second header", 8 + 4 + 2 + 5 + 2,
+       "Good Magic Number. 80826589\r\nLine: 146 **error reading entry header\r\n"},
+      {"error in the count", 6, "Good Magic Number. 80826589\r\nLine: 131 **error reading entry count\r\n"},
+  };
+  for (const DriverCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    std::string prefix = dir.path() + "/";
+    char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)prefix.c_str(), nullptr};
+    Failing failing{package, c.good};
+    FILE* in = OpenFailing(&failing);
+    Log log;
+    EXPECT_EQ(RunUnpack(3, argv, in, log.stream()), 0);
+    fclose(in);
+    EXPECT_EQ(Visible(log.text()), Visible(c.log));
+    EXPECT_EQ(ReadFile(dir / "b"), "<absent>");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// The POSIX side of the platform layer: the Win32 contract it keeps.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix_calls.h"
+#include "tests/harness.h"
+
+namespace {
+
+TEST(PlatformTest, ErrnoMapsToWin32Numbers) {
+  const struct {
+    int err;
+    unsigned code;
+  } rows[] = {
+      {ENOENT, 2},   {ENOTDIR, 3}, {EACCES, 5},       {EPERM, 5},   {EISDIR, 5},
+      {EBADF, 6},    {ENOMEM, 8},  {EROFS, 19},       {EBUSY, 32},  {ETXTBSY, 32},
+      {ENOSPC, 112}, {EEXIST, 183}, {ENAMETOOLONG, 206}, {EFBIG, 223}, {EDQUOT, 1295},
+      {EXDEV, 31},  // not in the table: the fallback
+  };
+  for (const auto& row : rows) EXPECT_EQ(MapErrno(row.err, nullptr), row.code) << strerror(row.err);
+  ScratchDir dir;
+  EXPECT_EQ(MapErrno(ENOENT, (dir / "absent").c_str()), 2u);
+  EXPECT_EQ(MapErrno(ENOENT, (dir / "missing/absent").c_str()), 3u) << "a missing folder";
+}
+
+TEST(PlatformTest, FindFirstFileTellsPresence) {
+  ScratchDir dir;
+  WriteFile(dir / "a.txt", "");
+  WriteFile(dir / "b.log", "");
+  WriteFile(dir / "[x]", "");
+  MakeDirs(dir / "sub");
+  ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
+  const struct {
+    const char* pattern;
+    bool present;
+    DWORD error;  // when absent
+  } rows[] = {
+      {"a.txt", true, 0},       {"A.TXT", false, 2},      {"*.txt", true, 0},
+      {"?.log", true, 0},       {"??.log", false, 2},     {"*", true, 0},
+      {"a*t", true, 0},         {"c*", false, 2},         {"[x]", true, 0},
+      {"[*", true, 0},          {"[a]*", false, 2},       {"sub", true, 0},
+      {"dangling", true, 0},    {"a.txt/", false, 2},     {"missing/a", false, 3},
+      {"missing/*", false, 3},  {"sub/*", true, 0},       {"", false, 2},
+  };
+  for (const auto& row : rows) {
+    std::string path = row.pattern[0] ? dir / row.pattern : dir.path() + "/";
+    WIN32_FIND_DATAA data;
+    SetLastError(0);
+    HANDLE h = FindFirstFileA(path.c_str(), &data);
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, row.present) << row.pattern;
+    if (h != INVALID_HANDLE_VALUE)
+      EXPECT_TRUE(FindClose(h));
+    else
+      EXPECT_EQ(GetLastError(), row.error) << row.pattern;
+  }
+}
+
+TEST(PlatformTest, FileCallsKeepTheWin32Contract) {
+  ScratchDir dir;
+  WriteFile(dir / "ro", "old", 0444);
+  WriteFile(dir / "exe", "x", 0755);
+  WriteFile(dir / "other", "o");
+  MakeDirs(dir / "d");
+
+  SetLastError(0);
+  EXPECT_EQ(CreateFileA((dir / "ro").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 5u) << "a read-only file is not opened for writing";
+  EXPECT_EQ(CreateFileA((dir / "d").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 5u) << "nor a directory";
+  EXPECT_EQ(CreateFileA((dir / "no/f").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 3u);
+  EXPECT_EQ(CreateFileA((dir / "other").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 80u) << "a create that must be new";
+  EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 0, NULL, NULL));
+  EXPECT_EQ(GetLastError(), 6u);
+
+  EXPECT_FALSE(DeleteFileA((dir / "ro").c_str()));
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_FALSE(DeleteFileA((dir / "d").c_str()));
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_FALSE(MoveFileA((dir / "exe").c_str(), (dir / "other").c_str()));
+  EXPECT_EQ(GetLastError(), 183u) << "never replaces";
+  EXPECT_EQ(ReadFile(dir / "other"), "o");
+
+  DWORD ro = GetFileAttributesA((dir / "ro").c_str());
+  EXPECT_EQ(ro & 0xFFFF, FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(GetFileAttributesA((dir / "d").c_str()) & 0xFFFF, FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesA((dir / "other").c_str()) & 0xFFFF, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(GetFileAttributesA((dir / "none").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(SetFileAttributesA((dir / "ro").c_str(), ro & ~FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(ModeOf(dir / "ro"), 0644u) << "clearing read-only gives owner write back";
+  EXPECT_TRUE(SetFileAttributesA((dir / "other").c_str(), GetFileAttributesA((dir / "exe").c_str())));
+  EXPECT_EQ(ModeOf(dir / "other"), 0755u) << "the word carries the permission bits";
+  EXPECT_TRUE(SetFileAttributesA((dir / "other").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(ModeOf(dir / "other"), 0555u);
+  EXPECT_FALSE(SetFileAttributesA((dir / "other").c_str(), INVALID_FILE_ATTRIBUTES & ~1u));
+}
+
+TEST(PlatformTest, FullDeviceGivesDiskFull) {
+  HANDLE h = CreateFileA("/dev/full", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 1;
+  EXPECT_FALSE(WriteFile(h, "abc", 3, &written, NULL));
+  EXPECT_EQ(GetLastError(), 112u);
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+}
+
+TEST(PlatformTest, TextStreamPutsCarriageReturnBeforeLineFeed) {
+  ScratchDir dir;
+  FILE* file = fopen((dir / "out").c_str(), "w");
+  FILE* text = OpenTextStream(file);
+  ASSERT_NE(text, nullptr);
+  fputs("a\nb\r\n\n", text);
+  fputs(std::string(20000, '\n').c_str(), text);
+  fclose(text);
+  fclose(file);
+  std::string expected = "a\r\nb\r\r\n\r\n";
+  for (int i = 0; i < 20000; ++i) expected += "\r\n";
+  EXPECT_TRUE(ReadFile(dir / "out") == expected);
+}
+
+TEST(PlatformTest, DriveRootsNameTheRootFileSystem) {
+  struct statvfs root;
+  ASSERT_EQ(statvfs("/", &root), 0);
+  for (const char* path : {"C:\\", "c:", "D:/", "/"}) {
+    ULARGE_INTEGER free;
+    EXPECT_TRUE(GetDiskFreeSpaceExA(path, NULL, NULL, &free)) << path;
+  }
+  ULARGE_INTEGER free;
+  EXPECT_FALSE(GetDiskFreeSpaceExA("C:\\x", NULL, NULL, &free)) << "not a bare root";
+  EXPECT_FALSE(GetDiskFreeSpaceExA("C:\\\\", NULL, NULL, &free));
+}
+
+TEST(PlatformTest, LocalAllocGivesABlockForZeroBytes) {
+  HLOCAL block = LocalAlloc(LMEM_FIXED, 0);
+  EXPECT_NE(block, nullptr);
+  EXPECT_EQ(LocalFree(block), nullptr);
+  PosixCalls saved = g_posix;
+  g_posix.malloc = [](size_t) -> void* { return nullptr; };
+  SetLastError(0);
+  EXPECT_EQ(LocalAlloc(LMEM_FIXED, 10), nullptr);
+  EXPECT_EQ(GetLastError(), 8u);
+  g_posix = saved;
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// The read primitives and the entry header, on in-memory streams and on a
+// stream that fails on demand.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "extractor/stream.h"
+#include "tests/harness.h"
+
+namespace {
+
+// A stream that delivers `data` and then, when `fails`, reports a read error
+// instead of the end of the stream.
+struct Source {
+  std::string data;
+  bool fails = false;
+  size_t at = 0;
+};
+
+FILE* OpenSource(Source* source) {
+  cookie_io_functions_t io = {};
+  io.read = [](void* cookie, char* buf, size_t n) -> ssize_t {
+    Source* s = (Source*)cookie;
+    if (s->at == s->data.size()) return s->fails ? -1 : 0;
+    size_t k = std::min(n, s->data.size() - s->at);
+    memcpy(buf, s->data.data() + s->at, k);
+    s->at += k;
+    return (ssize_t)k;
+  };
+  FILE* f = fopencookie(source, "r", io);
+  setvbuf(f, nullptr, _IONBF, 0);  // every read reaches the source
+  return f;
+}
+
+struct ReadCase {
+  const char* name;
+  std::string data;
+  bool fails;
+  bool full;        // StreamReadFull rather than StreamRead
+  DWORD n;
+  int calls;        // how many times in a row
+  BOOL result;      // of the last call
+  DWORD count;      // of the last call
+  std::string got;  // all bytes stored, in order
+};
+
+const ReadCase kReads[] = {
+    {"read 4 of 3 left", "abc", false, false, 4, 1, TRUE, 3, "abc"},
+    {"read after the end", "abc", false, false, 4, 2, TRUE, 0, "abc"},
+    {"read 0", "abc", false, false, 0, 1, TRUE, 0, ""},
+    {"read error", "ab", true, false, 4, 1, FALSE, 2, "ab"},
+    {"read again after an error", "ab", true, false, 4, 2, FALSE, 0, "ab"},
+    {"full 10 of 6 left", "abcdef", false, true, 10, 1, TRUE, 6, "abcdef"},
+    {"full 0 reads nothing", "abcdef", false, true, 0, 1, TRUE, 0, ""},
+    {"full exactly", "abcdef", false, true, 6, 1, TRUE, 6, "abcdef"},
+    {"full fails in the middle", "abcde", true, true, 10, 1, FALSE, 5, "abcde"},
+};
+
+TEST(StreamReadTest, Table) {
+  for (const ReadCase& c : kReads) {
+    SCOPED_TRACE(c.name);
+    Source source{c.data, c.fails};
+    FILE* f = OpenSource(&source);
+    std::string got;
+    BOOL result = FALSE;
+    DWORD count = 12345;
+    for (int i = 0; i < c.calls; ++i) {
+      std::string buf(c.n, '\0');
+      result = c.full ? StreamReadFull(f, &buf[0], c.n, &count) : StreamRead(f, &buf[0], c.n, &count);
+      got += buf.substr(0, count);
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(count, c.count);
+    EXPECT_EQ(got, c.got);
+    EXPECT_FALSE(ferror(f)) << "a failed read clears the error indicator";
+    fclose(f);
+  }
+}
+
+TEST(StreamReadTest, NullStreamFailsWithInvalidHandle) {
+  char buf[4];
+  DWORD count = 7;
+  SetLastError(0);
+  EXPECT_FALSE(StreamRead(nullptr, buf, 4, &count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(GetLastError(), 6u);
+  SetLastError(0);
+  EXPECT_FALSE(StreamReadFull(nullptr, buf, 4, &count));
+  EXPECT_EQ(GetLastError(), 6u);
+  EXPECT_TRUE(StreamRead(fmemopen(buf, 4, "r"), buf, 0, nullptr)) << "count is optional";
+}
+
+struct HeaderCase {
+  const char* name;
+  std::string data;
+  BOOL result;
+  DWORD error;       // last-error code after a failure
+  DWORD size;
+  std::string entryName;
+  std::string rest;  // what the stream still holds afterwards
+};
+
+std::string Stream(std::initializer_list<std::string> parts) {
+  std::string s;
+  for (const std::string& p : parts) s += p;
+  return s;
+}
+
+const std::string kName259(259, 'n');
+
+const HeaderCase kHeaders[] = {
+    {"plain", Stream({Le32(5), "a.txt", std::string(1, '\0'), "hello"}), TRUE, 0, 5, "a.txt", "hello"},
+    {"empty name", Stream({Le32(0), std::string(1, '\0'), "next"}), TRUE, 0, 0, "", "next"},
+    {"name of 259 characters", Stream({Le32(1), kName259, std::string(1, '\0'), "x"}), TRUE, 0, 1,
+     kName259, "x"},
+    {"name of 260 characters", Stream({Le32(1), kName259 + "n", std::string(1, '\0')}), FALSE, 206,
+     1, "", std::string(1, '\0')},
+    {"nothing at all", "", FALSE, 38, 0, "", ""},
+    {"size cut", "\x05\x00", FALSE, 38, 0, "", ""},
+    {"name cut", Stream({Le32(5), "abc"}), FALSE, 38, 5, "", ""},
+};
+
+TEST(ReadEntryHeaderTest, Table) {
+  for (const HeaderCase& c : kHeaders) {
+    SCOPED_TRACE(c.name);
+    Source source{c.data, false};
+    FILE* f = OpenSource(&source);
+    EntryHeader header = {};
+    SetLastError(0);
+    BOOL result = ReadEntryHeader(f, &header);
+    EXPECT_EQ(result, c.result);
+    if (result) {
+      EXPECT_EQ(header.size, c.size);
+      EXPECT_EQ(std::string(header.name), c.entryName);
+    } else {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_LT(strlen(header.name), sizeof header.name) << "the name stays terminated";
+    std::string rest(64, '\0');
+    rest.resize(fread(&rest[0], 1, rest.size(), f));
+    EXPECT_EQ(rest, c.rest);
+    fclose(f);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,302 @@
+#include "tests/unpack_cases.h"
+
+const std::string kDirectory = "<directory>";
+const std::string kAbsent = "<absent>";
+
+std::string TextMode(const std::string& lines) {
+  std::string s;
+  for (char c : lines) {
+    if (c == '\n') s += '\r';
+    s += c;
+  }
+  return s;
+}
+
+namespace {
+
+const std::string kGood = "Good Magic Number. 80826589\r\n";
+const std::string kOk = "OK\r\n";
+const std::string kRewritten =
+    "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
+    "was on the DOC special case where file > 1/2 the DOC.\r\n";
+
+std::string Bytes(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += (char)b;
+  return s;
+}
+
+std::string One(const std::string& name, const std::string& data) {
+  return Package({{name, data}});
+}
+
+// Content that does not fit the 1 MiB volume, and content half its size.
+const std::string kHuge(2 << 20, 'H');
+const std::string kHalf(600 << 10, 'N');
+const std::string kHalfOld(600 << 10, 'o');
+
+std::vector<UnpackCase> MakeCases() {
+  const std::string name252(252, 'n');
+  const std::string name253(253, 'n');
+  const std::string binary = Bytes({0x1A, 0x0D, 0x0A, 0x00, 0xFF, 0x0A, 0x0D, 0x1A});
+  return {
+      // The magic.
+      {"empty input", {}, "", {}, "Bad Magic Number 0\r\n", {}},
+      {"three bytes of magic", {}, Bytes({0xDD, 0x50, 0xD1}), {}, "Bad Magic Number 13717725\r\n", {}},
+      {"zero magic", {}, Bytes({0, 0, 0, 0, 1, 0, 0, 0}), {}, "Bad Magic Number 0\r\n", {}},
+      {"all ones magic", {}, Bytes({0xFF, 0xFF, 0xFF, 0xFF}), {}, "Bad Magic Number -1\r\n", {}},
+      {"big-endian magic",
+       {"-destdir", "out/"},
+       Bytes({0x04, 0xD1, 0x50, 0xDD}) + Le32(1) + Le32(1) + "a" + '\0' + "x",
+       {{"out", kDirectory}},
+       "Bad Magic Number -581906172\r\n",
+       {{"out/a", kAbsent}}},
+
+      // The destination prefix.
+      {"one entry into a folder",
+       {"-destdir", "out/"},
+       One("a.txt", "hello"),
+       {{"out", kDirectory}},
+       kGood + kOk,
+       {{"out/a.txt", "hello"}, {"out/a.txtTMP", kAbsent}}},
+      {"no arguments: names used as they are", {}, One("a.txt", "A"), {}, kGood + kOk, {{"a.txt", "A"}}},
+      {"prefix joined without a separator", {"-destdir", "out"}, One("a.txt", "A"), {}, kGood + kOk,
+       {{"outa.txt", "A"}}},
+      {"later -destdir wins",
+       {"-destdir", "A/", "-destdir", "B/"},
+       One("f", "x"),
+       {{"A", kDirectory}, {"B", kDirectory}},
+       kGood + kOk,
+       {{"A/f", kAbsent}, {"B/f", "x"}}},
+      {"-destdir takes -s as its value", {"-destdir", "-s"}, One("f", "x"), {}, kGood + kOk,
+       {{"-sf", "x"}}},
+      {"-s and -S between -destdir and its value do not count",
+       {"-destdir", "-S"},
+       One("f", "x"),
+       {},
+       kGood + kOk,
+       {{"-Sf", "x"}}},
+      {"trailing -destdir keeps the earlier prefix",
+       {"-destdir", "out/", "-destdir"},
+       One("f", "x"),
+       {{"out", kDirectory}},
+       kGood + kOk,
+       {{"out/f", "x"}}},
+      {"trailing -destdir alone leaves no prefix", {"-destdir"}, One("f", "x"), {}, kGood + kOk,
+       {{"f", "x"}}},
+      {"-DESTDIR is an ignored argument",
+       {"-DESTDIR", "out/", "-x"},
+       One("f", "x"),
+       {{"out", kDirectory}},
+       kGood + kOk,
+       {{"f", "x"}, {"out/f", kAbsent}}},
+      {"backslash is an ordinary character",
+       {"-destdir", "out\\"},
+       One("f", "x"),
+       {},
+       kGood + kOk,
+       {{"out\\f", "x"}}},
+
+      // Entries.
+      {"size 0 gives an empty file",
+       {},
+       Package({{"empty", ""}, {"after", "z"}}),
+       {},
+       kGood + kOk,
+       {{"empty", ""}, {"after", "z"}}},
+      {"empty name: the target is the prefix alone",
+       {"-destdir", "whole"},
+       One("", "content"),
+       {},
+       kGood + kOk,
+       {{"whole", "content"}}},
+      {"exactly count entries, the rest unread",
+       {},
+       Package({{"1", "a"}, {"2", "bb"}, {"3", "ccc"}, {"4", "dddd"}}, 3) + "garbage",
+       {},
+       kGood + kOk,
+       {{"1", "a"}, {"2", "bb"}, {"3", "ccc"}, {"4", kAbsent}}},
+      {"binary content passes unchanged", {}, One("bin", binary), {}, kGood + kOk,
+       {{"bin", binary}}},
+      {"nested name into an existing folder",
+       {"-destdir", "out/"},
+       One("d/e/f.txt", "deep"),
+       {{"out/d/e", kDirectory}},
+       kGood + kOk,
+       {{"out/d/e/f.txt", "deep"}}},
+      {"target path of 256 characters fits",
+       {"-destdir", "out/"},
+       One(name252, "x"),
+       {{"out", kDirectory}},
+       kGood + kOk,
+       {{"out/" + name252, "x"}}},
+
+      // Replacing an existing file through the staged copy.
+      {"replacement",
+       {"-destdir", "out/"},
+       One("a.txt", "new content"),
+       {{"out/a.txt", "old"}},
+       kGood + kOk,
+       {{"out/a.txt", "new content", 0644}, {"out/a.txtTMP", kAbsent}}},
+      {"replacing a read-only file leaves a writable one",
+       {"-destdir", "out/"},
+       One("ro", "new"),
+       {{"out/ro", "old", 0444}},
+       kGood + kOk,
+       {{"out/ro", "new", 0644}, {"out/roTMP", kAbsent}}},
+      {"an executable stays executable",
+       {"-destdir", "out/"},
+       One("tool", "#!/bin/sh\n"),
+       {{"out/tool", "old", 0755}},
+       kGood + kOk,
+       {{"out/tool", "#!/bin/sh\n", 0755}, {"out/toolTMP", kAbsent}}},
+      {"a leftover staged copy is written over",
+       {"-destdir", "out/"},
+       One("a", "new"),
+       {{"out/a", "old"}, {"out/aTMP", "stale leftover from an earlier run"}},
+       kGood + kOk,
+       {{"out/a", "new"}, {"out/aTMP", kAbsent}}},
+      {"replacement with size 0",
+       {},
+       One("a", ""),
+       {{"a", "old"}},
+       kGood + kOk,
+       {{"a", ""}, {"aTMP", kAbsent}}},
+
+      // Streams that end early or break the format: nothing of the entry is
+      // written, entries before it stay.
+      {"count cut short", {}, Le32(0x04D150DD) + Bytes({1, 0}), {},
+       kGood + "Line: 131 **error reading entry count\r\n", {}},
+      {"count of 0", {}, Package({{"a", "x"}}, 0), {}, kGood + "Line: 133 **package holds no entries\r\n",
+       {{"a", kAbsent}}},
+      {"stream ends before the first entry", {}, Package({}, 1), {},
+       kGood + "Line: 146 **error reading entry header\r\n", {}},
+      {"size cut short",
+       {},
+       Package({{"first", "1"}}, 2) + Bytes({5, 0}),
+       {},
+       kGood + "Line: 146 **error reading entry header\r\n",
+       {{"first", "1"}}},
+      {"name cut short",
+       {},
+       Package({{"first", "1"}}, 2) + Le32(3) + "sec",
+       {{"sec", "old"}},
+       kGood + "Line: 146 **error reading entry header\r\n",
+       {{"first", "1"}, {"sec", "old"}}},
+      {"data cut short leaves an old target as it was",
+       {},
+       Package({{"first", "1"}, {"second", "new content"}}).substr(0, 36),
+       {{"second", "old"}},
+       kGood + "Line: 167 **error reading buffer\r\n",
+       {{"first", "1"}, {"second", "old"}, {"secondTMP", kAbsent}}},
+      {"data cut short writes no new target",
+       {},
+       Package({{"f", "0123456789"}}).substr(0, 20),
+       {},
+       kGood + "Line: 167 **error reading buffer\r\n",
+       {{"f", kAbsent}}},
+      {"size beyond the stream",
+       {},
+       Package({{"f", "abc", 1 << 24}}),
+       {},
+       kGood + "Line: 167 **error reading buffer\r\n",
+       {{"f", kAbsent}}},
+      {"name without NUL in 260 bytes",
+       {},
+       Le32(0x04D150DD) + Le32(1) + Le32(1) + std::string(300, 'n'),
+       {},
+       kGood + "Line: 148 **entry name too long\r\n", {}},
+      {"target path over 256 characters",
+       {"-destdir", "out/"},
+       Package({{"ok", "1"}, {name253, "x"}}),
+       {{"out", kDirectory}},
+       kGood + "Line: 150 target path too long for " + name253 + "\r\n",
+       {{"out/ok", "1"}}},
+      {"-destdir of 300 characters",
+       {"-destdir", std::string(300, 'p')},
+       One("f", "x"),
+       {},
+       kGood + "Line: 150 target path too long for f\r\n", {}},
+
+      // Failures that real conditions reach.
+      {"directory as target: the staged copy is kept",
+       {},
+       One("d", "new"),
+       {{"d", kDirectory}},
+       kGood + "Line: 252 Error deleting file d error-> 5\r\n",
+       {{"d", kDirectory}, {"dTMP", "new"}}},
+      {"directory named as the staged copy: direct rewrite",
+       {},
+       Package({{"a", "new"}, {"b", "next"}}),
+       {{"a", "old"}, {"aTMP", kDirectory}},
+       kGood + "Line: 205 Could not write aTMP file to disk 6\r\n" +
+           "Line: 210 could not delete junk 5\r\n" + "Line: 221 opened second out file\r\n" +
+           kRewritten + kOk,
+       {{"a", "new"}, {"aTMP", kDirectory}, {"b", "next"}}},
+      {"directory as target and as staged copy",
+       {},
+       One("d", "new"),
+       {{"d", kDirectory}, {"dTMP", kDirectory}},
+       kGood + "Line: 205 Could not write dTMP file to disk 6\r\n" +
+           "Line: 210 could not delete junk 5\r\n" +
+           "Line: 223 error opening second out file!!bail 5\r\n",
+       {{"d", kDirectory}, {"dTMP", kDirectory}}},
+      {"missing folder",
+       {"-destdir", "missing/"},
+       Package({{"f", "x"}, {"g", "y"}}),
+       {},
+       kGood + "Line: 181 error writing file to disk error-> 6\r\n",
+       {{"missing", kAbsent}}},
+      {"read-only target under a directory staged copy",
+       {},
+       One("ro", "new"),
+       {{"ro", "old", 0444}, {"roTMP", kDirectory}},
+       kGood + "Line: 205 Could not write roTMP file to disk 6\r\n" +
+           "Line: 210 could not delete junk 5\r\n" +
+           "Line: 223 error opening second out file!!bail 5\r\n",
+       {{"ro", "old", 0444}}},
+
+      // A volume that fills up: vol is a 1 MiB tmpfs.
+      {"full volume: the staged copy does not fit, the direct rewrite does",
+       {"-destdir", "vol/"},
+       Package({{"big", kHalf}, {"next", "n"}}),
+       {{"vol/big", kHalfOld}},
+       kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
+           "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" + kRewritten + kOk,
+       {{"vol/big", kHalf}, {"vol/bigTMP", kAbsent}, {"vol/next", "n"}},
+       true},
+      {"full volume: the content does not fit at all",
+       {"-destdir", "vol/"},
+       One("big", kHuge),
+       {{"vol/big", "old"}},
+       kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
+           "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" +
+           "Line: 229 error writing file error-> 112\r\n",
+       {{"vol/bigTMP", kAbsent}},
+       true},
+      {"full volume: a new file that does not fit is not left partial",
+       {"-destdir", "vol/"},
+       Package({{"small", "s"}, {"big", kHuge}}),
+       {},
+       kGood + "Line: 181 error writing file to disk error-> 112\r\n",
+       {{"vol/small", "s"}, {"vol/big", kAbsent}},
+       true},
+
+      // Memory: an entry larger than the address space allowed.
+      {"content that cannot be allocated",
+       {},
+       Package({{"first", "1"}, {"huge", "x", 0xFFFFFFF0}}),
+       {},
+       kGood + "Line: 154 error allocating memory 8\r\n",
+       {{"first", "1"}, {"huge", kAbsent}},
+       false,
+       256u << 20},
+  };
+}
+
+}  // namespace
+
+const std::vector<UnpackCase>& UnpackCases() {
+  static const std::vector<UnpackCase> cases = MakeCases();
+  return cases;
+}

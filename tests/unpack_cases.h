@@ -1,0 +1,51 @@
+// The end-to-end cases of unpack: one row per case, run against a built
+// program in a fresh scratch folder. Paths are relative to that folder.
+#ifndef TESTS_UNPACK_CASES_H
+#define TESTS_UNPACK_CASES_H
+
+#include <sys/types.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/harness.h"
+
+// Contents that stand for something other than bytes.
+extern const std::string kDirectory;  // a directory
+extern const std::string kAbsent;     // nothing at that path
+
+// What stands in the scratch folder before the run.
+struct Before {
+  std::string path;
+  std::string content;  // or kDirectory
+  mode_t mode = 0644;
+};
+
+// What must stand there after it; a mode of 0 is not checked.
+struct After {
+  std::string path;
+  std::string content;  // or kDirectory, kAbsent
+  mode_t mode = 0;
+};
+
+struct UnpackCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string input;
+  std::vector<Before> before;
+  std::string err;  // standard error as the program formats it, "\r\n" per line
+  std::vector<After> after;
+  bool needsTmpfs = false;       // the scratch folder's "vol" is a 1 MiB tmpfs
+  uint64_t addressLimit = 0;     // RLIMIT_AS for the child
+};
+
+const std::vector<UnpackCase>& UnpackCases();
+
+// Test names show the row's name, not its bytes.
+inline void PrintTo(const UnpackCase& c, std::ostream* os) { *os << c.name; }
+
+// What text mode makes of `lines` on the way out: CR before every LF.
+std::string TextMode(const std::string& lines);
+
+#endif  // TESTS_UNPACK_CASES_H
