@@ -1,5 +1,7 @@
 #include "extractor/install.h"
 
+static_assert(kNameField == MAX_PATH, "a name fills one path buffer");
+
 namespace {
 
 const DWORD kCreateAccess = GENERIC_WRITE;

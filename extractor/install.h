@@ -4,11 +4,8 @@
 
 #include <stdio.h>
 
+#include "extractor/package_format.h"
 #include "platform/platform.h"
-
-// A target path may hold this many characters, so that the path of its
-// staged copy (target + "TMP") fits a MAX_PATH buffer.
-const size_t kTargetPathMax = MAX_PATH - 4;
 
 // Writes `content` to `target`: directly when the target is absent; through
 // a flushed staged copy (target + "TMP") renamed into place when it exists;

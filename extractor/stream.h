@@ -1,18 +1,11 @@
-// Reading the package stream: the format's constants, the two read
-// primitives and the entry header.
-//
-// A package is the magic, the entry count, then per entry its size, its name
-// ending in NUL, and its data. Integers are unsigned 32-bit, little-endian.
+// Reading the package stream: the two read primitives and the entry header.
 #ifndef EXTRACTOR_STREAM_H
 #define EXTRACTOR_STREAM_H
 
 #include <stdio.h>
 
+#include "extractor/package_format.h"
 #include "platform/platform.h"
-
-const DWORD kPackageMagic = 0x04D150DDu;
-// The name field holds at most this many bytes, its NUL included.
-const DWORD kNameField = MAX_PATH;
 
 struct EntryHeader {
   DWORD size;

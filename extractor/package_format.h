@@ -1,0 +1,23 @@
+// The package stream's layout, shared by its reader and its writer.
+//
+//   magic   u32  0x04D150DD (the bytes DD 50 D1 04)
+//   count   u32  number of entries, at least 1
+//   then per entry:
+//     size  u32  length of data
+//     name       1 to 260 bytes: the name and its NUL
+//     data       size bytes, as is
+//
+// Integers are little-endian; there is no padding, trailer or checksum.
+#ifndef EXTRACTOR_PACKAGE_FORMAT_H
+#define EXTRACTOR_PACKAGE_FORMAT_H
+
+#include <stdint.h>
+
+const uint32_t kPackageMagic = 0x04D150DDu;
+// The name field holds at most this many bytes, its NUL included.
+const uint32_t kNameField = 260;
+// A target path may hold this many characters, so that the path of its staged
+// copy (target + "TMP") fits a 260-byte buffer.
+const uint32_t kTargetPathMax = kNameField - 4;
+
+#endif  // EXTRACTOR_PACKAGE_FORMAT_H
