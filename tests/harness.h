@@ -55,7 +55,12 @@ struct RunResult {
 struct RunOptions {
   std::string cwd;           // working folder of the child
   uint64_t addressLimit = 0;  // RLIMIT_AS for the child, when not 0
+  std::vector<std::string> env;  // NAME=VALUE entries added to the child's environment
 };
+
+// True when this program (and so the programs it runs) is built with
+// AddressSanitizer, under which an address-space limit cannot be set.
+bool SanitizedBuild();
 
 // Runs `argv` (argv[0] is the program's path) with `input` on standard input
 // and returns what it wrote and how it ended.
