@@ -1,0 +1,451 @@
+// pack: writes a package stream of the named files, or checks one.
+//
+// Usage: pack [-w] [-C DIR] [-o FILE] PATH...
+//        pack -t < PACKAGE
+//
+// Each PATH names a file or a folder; a folder stands for every file under it,
+// at any depth. An entry's name is the file's path as given, looked up under
+// DIR when -C is used (DIR itself is not part of the names), with "/" between
+// folders, or "\" with -w for packages meant for Windows. The folder "." gives
+// its files' names without a leading "./". Entries are in byte order of their
+// names as written with "/", whether or not -w is used, and a file named twice
+// is packed once, so the same tree always gives the same bytes. Folders are
+// not entries; a symbolic link is packed as what it points to.
+//
+// Every path is checked before the first byte is written: a name must fit the
+// name field, a file must hold less than 4 GiB and be readable, and devices,
+// FIFOs and sockets are refused. Content is copied in chunks, so the size of
+// a file does not matter to memory. The package goes to standard output (never
+// a terminal), or with -o to FILE.partial, renamed to FILE once complete and
+// removed on failure; an -o that names a device or FIFO is written in place.
+//
+// pack -t reads a package from standard input, lists each entry's size and
+// name, and ends with a verdict line: "well formed: ..." and exit status 0, or
+// "malformed" and exit status 1 after a message that says why. Bytes after the
+// last entry draw a warning only, since unpack never reads them.
+//
+// Messages go to the error stream, each starting "pack: ".
+#include "pack/pack.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "extractor/package_format.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: pack [-w] [-C DIR] [-o FILE] PATH...\n"
+    "       pack -t < PACKAGE\n";
+// The size field is 32 bits wide.
+const uint64_t kMaxSize = 0xFFFFFFFFu;
+// The name field holds the name and its NUL.
+const size_t kMaxName = kNameField - 1;
+const size_t kChunk = 1 << 16;
+
+struct Options {
+  const char* dir = nullptr;     // -C
+  const char* output = nullptr;  // -o
+  bool windows = false;          // -w
+  bool list = false;             // -t
+  bool help = false;             // -h
+  std::vector<std::string> paths;
+};
+
+// One file to pack: its entry name (with "/"), where it is, and its size when
+// it was checked.
+struct Item {
+  std::string name;
+  std::string path;
+  uint32_t size;
+};
+
+// A folder on the way down from a PATH, to notice a link that leads back up.
+struct FolderId {
+  dev_t dev;
+  ino_t ino;
+};
+
+bool Usage(FILE* err, const std::string& message) {
+  fprintf(err, "pack: %s\n%s", message.c_str(), kUsage);
+  return false;
+}
+
+bool ParseArguments(int argc, char** argv, Options* o, FILE* err) {
+  bool onlyPaths = false, packOptions = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (onlyPaths || arg.size() < 2 || arg[0] != '-') {
+      o->paths.push_back(arg);
+    } else if (arg == "--") {
+      onlyPaths = true;
+    } else if (arg == "-t") {
+      o->list = true;
+    } else if (arg == "-h" || arg == "--help") {
+      o->help = true;
+    } else if (arg == "-w") {
+      o->windows = packOptions = true;
+    } else if (arg == "-C" || arg == "-o") {
+      if (i + 1 == argc) return Usage(err, "option " + arg + " needs a value");
+      (arg == "-C" ? o->dir : o->output) = argv[++i];
+      packOptions = true;
+    } else {
+      return Usage(err, "unknown option " + arg);
+    }
+  }
+  if (o->help) return true;
+  if (o->list && (packOptions || !o->paths.empty()))
+    return Usage(err, "-t takes no paths and no other option");
+  if (!o->list && o->paths.empty()) return Usage(err, "no path given");
+  return true;
+}
+
+bool CannotRead(const std::string& path, FILE* err) {
+  fprintf(err, "pack: cannot read %s: %s\n", path.c_str(), strerror(errno));
+  return false;
+}
+
+// `folder` followed by `child`, with one "/" between them.
+std::string Join(const std::string& folder, const std::string& child) {
+  if (folder.empty() || folder.back() == '/') return folder + child;
+  return folder + "/" + child;
+}
+
+const char* KindOf(mode_t mode) {
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
+bool AddPath(const std::string& name, const std::string& path, std::vector<FolderId>* up,
+             std::vector<Item>* items, FILE* err);
+
+// Adds every file under the folder at `path`, which is named `name`.
+bool AddFolder(const std::string& name, const std::string& path, std::vector<FolderId>* up,
+               std::vector<Item>* items, FILE* err) {
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return CannotRead(path, err);
+  std::vector<std::string> children;
+  for (;;) {
+    errno = 0;
+    const struct dirent* e = readdir(dir);
+    if (!e) break;
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) children.push_back(e->d_name);
+  }
+  const int readError = errno;
+  closedir(dir);
+  if (readError) {
+    errno = readError;
+    return CannotRead(path, err);
+  }
+  // Sorted, so that of two faults the same one is always reported.
+  std::sort(children.begin(), children.end());
+  for (const std::string& child : children)
+    if (!AddPath(name == "." ? child : Join(name, child), Join(path, child), up, items, err))
+      return false;
+  return true;
+}
+
+// Adds the file at `path` under `name`, or the files under it if it is a
+// folder. Returns false, the reason written to `err`, for anything that
+// cannot be packed.
+bool AddPath(const std::string& name, const std::string& path, std::vector<FolderId>* up,
+             std::vector<Item>* items, FILE* err) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return CannotRead(path, err);
+  if (S_ISDIR(st.st_mode)) {
+    for (const FolderId& f : *up) {
+      if (f.dev == st.st_dev && f.ino == st.st_ino) {
+        fprintf(err, "pack: %s leads back into a folder being packed\n", path.c_str());
+        return false;
+      }
+    }
+    up->push_back({st.st_dev, st.st_ino});
+    const bool ok = AddFolder(name, path, up, items, err);
+    up->pop_back();
+    return ok;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    fprintf(err, "pack: %s is %s, not a file or folder\n", path.c_str(), KindOf(st.st_mode));
+    return false;
+  }
+  if ((uint64_t)st.st_size > kMaxSize) {
+    fprintf(err, "pack: %s holds %llu bytes; an entry holds at most %llu\n", path.c_str(),
+            (unsigned long long)st.st_size, (unsigned long long)kMaxSize);
+    return false;
+  }
+  if (name.size() > kMaxName) {
+    fprintf(err, "pack: the name %s is %zu bytes long; a name holds at most %zu\n", name.c_str(),
+            name.size(), kMaxName);
+    return false;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return CannotRead(path, err);
+  close(fd);
+  items->push_back({name, path, (uint32_t)st.st_size});
+  return true;
+}
+
+// Finds and checks every file the PATHs name, in the order of the package.
+bool CollectItems(const Options& o, std::vector<Item>* items, FILE* err) {
+  std::vector<FolderId> up;
+  for (const std::string& p : o.paths) {
+    if (p.empty()) {
+      fputs("pack: an empty path names no file\n", err);
+      return false;
+    }
+    const std::string path = o.dir && p[0] != '/' ? Join(o.dir, p) : p;
+    if (!AddPath(p, path, &up, items, err)) return false;
+  }
+  std::sort(items->begin(), items->end(),
+            [](const Item& a, const Item& b) { return a.name < b.name; });
+  items->erase(std::unique(items->begin(), items->end(),
+                           [](const Item& a, const Item& b) { return a.name == b.name; }),
+               items->end());
+  if (items->empty()) {
+    fputs("pack: no files to pack under the paths given\n", err);
+    return false;
+  }
+  return true;
+}
+
+bool Put(FILE* out, const char* outName, const void* bytes, size_t n, FILE* err) {
+  if (fwrite(bytes, 1, n, out) == n) return true;
+  fprintf(err, "pack: cannot write %s: %s\n", outName, strerror(errno));
+  return false;
+}
+
+bool PutLe32(FILE* out, const char* outName, uint32_t v, FILE* err) {
+  const unsigned char bytes[4] = {(unsigned char)v, (unsigned char)(v >> 8),
+                                  (unsigned char)(v >> 16), (unsigned char)(v >> 24)};
+  return Put(out, outName, bytes, sizeof bytes, err);
+}
+
+// Writes one entry: its size, its name and its content, read in chunks. A
+// file whose content no longer matches the size it had when it was checked
+// is a failure.
+bool PutEntry(FILE* out, const char* outName, const Item& item, bool windows, FILE* err) {
+  const int fd = open(item.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return CannotRead(item.path, err);
+  std::string name = item.name;
+  if (windows) std::replace(name.begin(), name.end(), '/', '\\');
+  bool ok = PutLe32(out, outName, item.size, err) &&
+            Put(out, outName, name.c_str(), name.size() + 1, err);
+  uint64_t total = 0;
+  char chunk[kChunk];
+  while (ok) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = CannotRead(item.path, err);
+    if (n <= 0) break;
+    total += (uint64_t)n;
+    if (total > item.size) break;
+    ok = Put(out, outName, chunk, (size_t)n, err);
+  }
+  close(fd);
+  if (ok && total != item.size) {
+    fprintf(err, "pack: %s changed while being packed (its size was %u bytes)\n", item.path.c_str(),
+            item.size);
+    ok = false;
+  }
+  return ok;
+}
+
+bool PutPackage(FILE* out, const char* outName, const std::vector<Item>& items, bool windows,
+                FILE* err) {
+  bool ok = PutLe32(out, outName, kPackageMagic, err) &&
+            PutLe32(out, outName, (uint32_t)items.size(), err);
+  for (size_t i = 0; ok && i < items.size(); ++i)
+    ok = PutEntry(out, outName, items[i], windows, err);
+  if (ok && fflush(out) != 0) {
+    fprintf(err, "pack: cannot write %s: %s\n", outName, strerror(errno));
+    ok = false;
+  }
+  return ok;
+}
+
+// Writes the package to the file named by -o: through FILE.partial, renamed
+// over FILE once complete, so that a failure leaves FILE as it was. A device
+// or FIFO (such as /dev/null) is written in place: there is nothing to rename.
+bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* err) {
+  struct stat st;
+  const bool inPlace = stat(o.output, &st) == 0 && !S_ISREG(st.st_mode);
+  const std::string target = inPlace ? o.output : std::string(o.output) + ".partial";
+  FILE* f = fopen(target.c_str(), "wb");
+  if (!f) {
+    fprintf(err, "pack: cannot create %s: %s\n", target.c_str(), strerror(errno));
+    return false;
+  }
+  bool ok = PutPackage(f, target.c_str(), items, o.windows, err);
+  if (ok && !inPlace && fsync(fileno(f)) != 0) {
+    fprintf(err, "pack: cannot write %s: %s\n", target.c_str(), strerror(errno));
+    ok = false;
+  }
+  if (fclose(f) != 0 && ok) {
+    fprintf(err, "pack: cannot write %s: %s\n", target.c_str(), strerror(errno));
+    ok = false;
+  }
+  if (inPlace) return ok;
+  if (ok && rename(target.c_str(), o.output) != 0) {
+    fprintf(err, "pack: cannot rename %s to %s: %s\n", target.c_str(), o.output, strerror(errno));
+    ok = false;
+  }
+  if (!ok) unlink(target.c_str());
+  return ok;
+}
+
+int PackFiles(const Options& o, FILE* out, FILE* err) {
+  std::vector<Item> items;
+  if (!CollectItems(o, &items, err)) return 1;
+  if (o.output) return PutPackageFile(o, items, err) ? 0 : 1;
+  if (isatty(fileno(out))) {
+    fputs(
+        "pack: refusing to write a package to a terminal; use -o FILE or redirect standard "
+        "output\n",
+        err);
+    return 1;
+  }
+  return PutPackage(out, "standard output", items, o.windows, err) ? 0 : 1;
+}
+
+// Reads up to `n` bytes into `bytes`, storing how many came in `got`.
+// Returns false, with a message, on a read error.
+bool Take(FILE* in, void* bytes, size_t n, size_t* got, FILE* err) {
+  *got = fread(bytes, 1, n, in);
+  if (!ferror(in)) return true;
+  fprintf(err, "pack: cannot read standard input: %s\n", strerror(errno));
+  return false;
+}
+
+uint32_t Le32(const unsigned char bytes[4]) {
+  return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
+         (uint32_t)bytes[3] << 24;
+}
+
+// Reads the magic and the count. Returns false, with a message, unless the
+// stream begins as a package does.
+bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
+  unsigned char field[4];
+  size_t got = 0;
+  if (!Take(in, field, sizeof field, &got, err)) return false;
+  if (got < sizeof field) {
+    fprintf(err, "pack: not a package: the stream ends after %zu of the 4 bytes of its magic\n",
+            got);
+    return false;
+  }
+  if (Le32(field) != kPackageMagic) {
+    fprintf(err, "pack: not a package: it begins %02X %02X %02X %02X, not %02X %02X %02X %02X\n",
+            field[0], field[1], field[2], field[3], kPackageMagic & 0xFF, kPackageMagic >> 8 & 0xFF,
+            kPackageMagic >> 16 & 0xFF, kPackageMagic >> 24);
+    return false;
+  }
+  if (!Take(in, field, sizeof field, &got, err)) return false;
+  if (got < sizeof field) {
+    fprintf(err, "pack: the stream ends after %zu of the 4 bytes of the entry count\n", got);
+    return false;
+  }
+  *count = Le32(field);
+  if (*count == 0) {
+    fputs("pack: the entry count is 0; a package holds at least 1 entry\n", err);
+    return false;
+  }
+  return true;
+}
+
+// Reads entry `index` (from 1) of `count` and lists it once it is complete.
+// Returns false, with a message, when the entry is cut short or malformed.
+bool TakeEntry(FILE* in, uint32_t index, uint32_t count, uint64_t* total, FILE* out, FILE* err) {
+  unsigned char field[4];
+  size_t got = 0;
+  if (!Take(in, field, sizeof field, &got, err)) return false;
+  if (got == 0) {
+    fprintf(err, "pack: the stream ends after %u of the %u entries it declares\n", index - 1,
+            count);
+    return false;
+  }
+  char name[kNameField];
+  size_t n = 0;
+  bool cut = got < sizeof field;
+  while (!cut) {
+    if (n == kNameField) {
+      fprintf(err, "pack: entry %u of %u: no NUL ends its name within %u bytes\n", index, count,
+              kNameField);
+      return false;
+    }
+    if (!Take(in, &name[n], 1, &got, err)) return false;
+    cut = got == 0;
+    if (!cut && name[n++] == '\0') break;
+  }
+  if (cut) {
+    fprintf(err, "pack: entry %u of %u: the stream ends inside its header\n", index, count);
+    return false;
+  }
+  const uint32_t size = Le32(field);
+  uint32_t left = size;
+  char chunk[kChunk];
+  while (left > 0) {
+    const size_t want = std::min<size_t>(left, sizeof chunk);
+    if (!Take(in, chunk, want, &got, err)) return false;
+    left -= (uint32_t)got;
+    if (got < want) break;
+  }
+  if (left > 0) {
+    fprintf(err, "pack: entry %u of %u (%s): the stream ends after %u of its %u data bytes\n",
+            index, count, name, size - left, size);
+    return false;
+  }
+  fprintf(out, "%10u %s\n", size, name);
+  *total += size;
+  return true;
+}
+
+int ListPackage(FILE* in, FILE* out, FILE* err) {
+  uint32_t count = 0;
+  uint64_t total = 0;
+  bool ok = TakeHead(in, &count, err);
+  for (uint64_t i = 1; ok && i <= count; ++i)
+    ok = TakeEntry(in, (uint32_t)i, count, &total, out, err);
+  if (ok) {
+    // unpack stops after the last entry; what follows it is noted, no more.
+    uint64_t extra = 0;
+    char chunk[kChunk];
+    size_t got = 0;
+    while ((ok = Take(in, chunk, sizeof chunk, &got, err)) && got > 0) extra += got;
+    if (ok && extra > 0)
+      fprintf(err, "pack: warning: %llu bytes follow the last entry; unpack ignores them\n",
+              (unsigned long long)extra);
+  }
+  if (ok)
+    fprintf(out, "well formed: %u %s, total size %llu\n", count, count == 1 ? "entry" : "entries",
+            (unsigned long long)total);
+  else
+    fputs("malformed\n", out);
+  if (fflush(out) != 0) {
+    fprintf(err, "pack: cannot write standard output: %s\n", strerror(errno));
+    return 1;
+  }
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int RunPack(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
+  Options o;
+  if (!ParseArguments(argc, argv, &o, err)) return 1;
+  if (o.help) {
+    fputs(kUsage, out);
+    return 0;
+  }
+  return o.list ? ListPackage(in, out, err) : PackFiles(o, out, err);
+}
