@@ -1,0 +1,118 @@
+// Runs every Vellomar case against the built program, in the row's scratch
+// folder, and compares standard output byte for byte (in text mode, CR LF),
+// standard error (always empty) and the exit status.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+
+#include <memory>
+
+#include "tests/checker_cases.h"
+#include "tests/harness.h"
+
+namespace {
+
+// An empty tmpfs of `bytes` at `path`, unmounted when the object goes.
+// Mounting needs root; where it is refused the rows that need it are
+// skipped, visibly, and under CI that is a failure instead.
+class TmpfsVolume {
+ public:
+  TmpfsVolume(const std::string& path, uint64_t bytes) : path_(path) {
+    MakeDirs(path);
+    const std::string options = "size=" + std::to_string(bytes);
+    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~TmpfsVolume() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  TmpfsVolume(const TmpfsVolume&) = delete;
+  TmpfsVolume& operator=(const TmpfsVolume&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+bool UnderCi() {
+  const char* ci = getenv("CI");
+  return ci && *ci && std::string(ci) != "false";
+}
+
+void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
+  for (const Before& b : before) {
+    std::string path = dir / b.path;
+    if (b.content == kDirectory) {
+      MakeDirs(path);
+      continue;
+    }
+    MakeDirs(path.substr(0, path.rfind('/')));
+    WriteFile(path, b.content, b.mode);
+  }
+}
+
+// Long argument lists are shown by their length, not their bytes.
+std::string Shown(const std::string& bytes) {
+  if (bytes.size() <= 400) return Visible(bytes);
+  return Visible(bytes.substr(0, 200)) + "... (" + std::to_string(bytes.size()) + " bytes)";
+}
+
+TEST(CheckerCasesTest, CountPlaceholderMatchesDigitsOnly) {
+  const struct {
+    const char* name;
+    std::string expected;
+    std::string actual;
+    bool matches;
+  } rows[] = {
+      {"plain equal", "OK\r\n", "OK\r\n", true},
+      {"plain different", "OK\r\n", "OK\n", false},
+      {"actual longer", "OK", "OK\r\n", false},
+      {"one digit", "has " + kAnyCount + " bytes", "has 7 bytes", true},
+      {"twenty digits", "has " + kAnyCount + " bytes", "has 18446744073709551615 bytes", true},
+      {"no digits", "has " + kAnyCount + " bytes", "has  bytes", false},
+      {"a sign is not a digit", "has " + kAnyCount + " bytes", "has -7 bytes", false},
+      {"placeholder at the end", "( " + kAnyCount, "( 12", true},
+      {"nothing after the prefix", "( " + kAnyCount, "( ", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(MatchesOutput(row.expected, row.actual), row.matches) << row.name;
+}
+
+class CheckerEndToEnd : public ::testing::TestWithParam<CheckerCase> {};
+
+TEST_P(CheckerEndToEnd, Row) {
+  const CheckerCase& c = GetParam();
+  ScratchDir dir;
+  std::unique_ptr<TmpfsVolume> volume;
+  if (c.volume != Volume::kAny) {
+    volume.reset(new TmpfsVolume(dir / "vol", VolumeBytes(c.volume)));
+    if (!volume->mounted()) {
+      volume.reset();
+      if (UnderCi()) FAIL() << c.name << ": cannot mount a tmpfs, and CI must not skip this row";
+      GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    }
+  }
+  Prepare(dir, c.before);
+
+  std::vector<std::string> argv = {VELLOMAR_PATH};
+  argv.insert(argv.end(), c.args.begin(), c.args.end());
+  RunOptions options;
+  options.cwd = dir.path();
+  RunResult r = RunProgram(argv, "", options);
+
+  const std::string expected = TextMode(c.out);
+  EXPECT_TRUE(MatchesOutput(expected, r.out))
+      << c.name << "\n  expected: " << Shown(expected) << "\n  actual:   " << Shown(r.out);
+  EXPECT_EQ(Visible(r.err), "") << c.name;
+  EXPECT_EQ(r.status, c.status) << c.name;
+}
+
+std::string RowName(const ::testing::TestParamInfo<CheckerCase>& info) {
+  std::string s;
+  for (const char* p = info.param.name; *p; ++p) s += isalnum((unsigned char)*p) ? *p : '_';
+  return std::to_string(info.index) + "_" + s;
+}
+
+INSTANTIATE_TEST_SUITE_P(Linux, CheckerEndToEnd, ::testing::ValuesIn(CheckerCases()), RowName);
+
+}  // namespace
