@@ -6,7 +6,8 @@
 int main(int argc, char** argv) {
   // A large buffer lets small entries come in few reads; large ones are read
   // straight into their own buffer.
-  setvbuf(stdin, NULL, _IOFBF, 1 << 18);
+  static char inputBuffer[1 << 18];
+  setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
   FILE* log = OpenTextStream(stderr);
   int status = RunUnpack(argc, argv, stdin, log ? log : stderr);
   fflush(log ? log : stderr);

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -30,10 +31,25 @@ int RenameNoReplace(const char* from, const char* to) {
   return unlink(from);
 }
 
+// Large blocks are aligned to the huge-page size and offered huge pages:
+// filling a block of hundreds of megabytes then takes a few hundred page
+// faults instead of a few hundred thousand. free() releases either kind.
+void* AllocateBlock(size_t bytes) {
+  const size_t kHugePage = 2u << 20;
+  if (bytes < 2 * kHugePage) return malloc(bytes);
+  void* block = nullptr;
+  if (posix_memalign(&block, kHugePage, bytes) != 0) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  madvise(block, bytes & ~(size_t)4095, MADV_HUGEPAGE);
+  return block;
+}
+
 }  // namespace
 
 PosixCalls g_posix = {OpenFile, write, fsync, close, lstat, stat, chmod, unlink,
-                      RenameNoReplace, statvfs, opendir, malloc};
+                      RenameNoReplace, statvfs, opendir, AllocateBlock};
 
 namespace {
 
