@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Times unpack against GNU tar and cpio on three datasets, into an empty
+# destination and over an existing copy of every file, and prints a Markdown
+# table. Usage: bench/run.sh [RUNS] (default 5), from the project's root,
+# after `cmake --workflow --preset release`.
+#
+# Environment: BENCH_DIR (default /tmp/unpack-bench) holds the datasets, the
+# archives and the destinations; DATASETS (default "small mixed big").
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+work=${BENCH_DIR:-/tmp/unpack-bench}
+datasets=${DATASETS:-small mixed big}
+unpack=$PWD/build/release/unpack
+pack=$PWD/build/release/pack
+[ -x "$unpack" ] && [ -x "$pack" ] || { echo "build first: cmake --workflow --preset release" >&2; exit 1; }
+command -v cpio >/dev/null || { apt-get update -q && apt-get install -y -q cpio; }
+[ -x /usr/bin/time ] && command -v bc >/dev/null || { apt-get update -q && apt-get install -y -q time bc; }
+mkdir -p "$work"
+
+# Datasets and archives, made once.
+for d in $datasets; do
+  if [ ! -d "$work/src/$d" ]; then
+    echo "making dataset $d" >&2
+    python3 bench/make_datasets.py "$work/src" "$d"
+  fi
+  if [ ! -f "$work/$d.pkg" ]; then
+    (cd "$work/src/$d" && ls | sort > "$work/$d.list")
+    "$pack" -C "$work/src/$d" -o "$work/$d.pkg" $(cat "$work/$d.list")
+    tar -cf "$work/$d.tar" -C "$work/src/$d" $(cat "$work/$d.list")
+    (cd "$work/src/$d" && find $(cat "$work/$d.list") -type f | sort | cpio -o -H newc --quiet > "$work/$d.cpio")
+  fi
+done
+
+dest=$work/dest
+
+# Prepares the destination alike for every tool: the folder skeleton, and in
+# replace mode a copy of every file; then the archive is read once so that it
+# comes from the page cache for every tool.
+prepare() {  # dataset mode archive
+  rm -rf "$dest"
+  mkdir -p "$dest"
+  (cd "$work/src/$1" && find . -mindepth 1 -type d) | (cd "$dest" && xargs -r mkdir -p)
+  if [ "$2" = replace ]; then tar -xf "$work/$1.tar" -C "$dest"; fi
+  sync
+  cat "$3" > /dev/null
+}
+
+# Runs one command, prints "seconds peak_rss_kib".
+measure() {  # command...
+  local t0 t1 rss
+  t0=$(date +%s.%N)
+  /usr/bin/time -f %M -o "$work/rss" sh -c "$1" > /dev/null 2> "$work/stderr"
+  t1=$(date +%s.%N)
+  rss=$(tail -n 1 "$work/rss")
+  echo "$(echo "$t1 - $t0" | bc -l) $rss"
+}
+
+command_for() {  # tool dataset mode
+  local a=$work/$2
+  case $1 in
+    unpack) echo "cd '$dest' && exec '$unpack' -destdir '$dest/' < '$a.pkg'" ;;
+    tar) echo "exec tar -xf - -C '$dest' < '$a.tar'" ;;
+    cpio) if [ "$3" = replace ]; then u=u; else u=; fi
+      echo "cd '$dest' && exec cpio -idm$u --quiet < '$a.cpio'" ;;
+    cat-pkg) echo "exec cat '$a.pkg'" ;;
+    cat-big) echo "exec cat '$work/src/big/big.bin' > '$dest/big.bin'" ;;
+  esac
+}
+
+median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+results=$work/results
+: > "$results"
+for d in $datasets; do
+  files=$(wc -l < <(cd "$work/src/$d" && find . -type f))
+  bytes=$(du -sb --apparent-size "$work/src/$d" | cut -f1)
+  tools="unpack tar cpio cat-pkg"
+  [ "$d" = big ] && tools="$tools cat-big"
+  for mode in new replace; do
+    for ((i = 1; i <= runs; i++)); do
+      for tool in $tools; do
+        case $tool in cat-*) [ "$mode" = replace ] && continue ;; esac
+        archive=$work/$d.pkg
+        case $tool in tar) archive=$work/$d.tar ;; cpio) archive=$work/$d.cpio ;; esac
+        prepare "$d" "$mode" "$archive"
+        read -r secs rss < <(measure "$(command_for "$tool" "$d" "$mode")")
+        if [ "$tool" = unpack ] && ! tail -n 1 "$work/stderr" | grep -q '^OK'; then
+          echo "unpack failed on $d/$mode: $(tail -n 2 "$work/stderr")" >&2
+          exit 1
+        fi
+        echo "$d $mode $tool $i $secs $rss $files $bytes" >> "$results"
+      done
+    done
+  done
+  # The share of unpack's replacement spent in the flush of each staged copy.
+  prepare "$d" replace "$work/$d.pkg"
+  (cd "$dest" && strace -f -c -w -e trace=fsync -o "$work/strace" "$unpack" -destdir "$dest/" < "$work/$d.pkg" 2> /dev/null)
+  fsync_secs=$(awk '$NF == "fsync" {print $2}' "$work/strace")
+  echo "$d replace fsync 1 ${fsync_secs:-0} 0 $files $bytes" >> "$results"
+done
+
+# The table: medians over the runs; the ratio to tar is taken run by run
+# (tar's time over the tool's, same run), then its median.
+echo "| dataset | mode | tool | wall s | files/s | MB/s | peak RSS MiB | speed vs tar |"
+echo "|---|---|---|---:|---:|---:|---:|---:|"
+for d in $datasets; do
+  for mode in new replace; do
+    for tool in unpack tar cpio cat-pkg cat-big; do
+      grep -q "^$d $mode $tool " "$results" || continue
+      secs=$(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $5}' "$results" | median)
+      rss=$(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $6}' "$results" | median)
+      files=$(awk -v d=$d '$1==d {print $7; exit}' "$results")
+      bytes=$(awk -v d=$d '$1==d {print $8; exit}' "$results")
+      ratio=$(join <(awk -v d=$d -v m=$mode '$1==d && $2==m && $3=="tar" {print $4, $5}' "$results" | sort) \
+                    <(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $4, $5}' "$results" | sort) |
+              awk '{print $2 / $3}' | median)
+      printf "| %s | %s | %s | %.3f | %.0f | %.1f | %.1f | %.2fx |\n" "$d" "$mode" "$tool" "$secs" \
+        "$(echo "$files / $secs" | bc -l)" "$(echo "$bytes / 1000000 / $secs" | bc -l)" \
+        "$(echo "$rss / 1024" | bc -l)" "$ratio"
+    done
+    f=$(awk -v d=$d -v m=$mode '$1==d && $2==m && $3=="fsync" {print $5}' "$results")
+    [ -n "$f" ] && printf "| %s | %s | unpack: time in fsync (strace) | %.3f | | | | |\n" "$d" "$mode" "$f"
+  done
+done
