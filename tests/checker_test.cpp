@@ -14,6 +14,7 @@
 
 #include "checker/vellomar.h"
 #include "platform/posix_calls.h"
+#include "tests/seam.h"
 #include "tests/harness.h"
 
 namespace {
@@ -84,16 +85,6 @@ int FakeStatvfs(const char* path, struct statvfs* st) {
   st->f_blocks = g_fakeFree;
   return 0;
 }
-
-// Swaps the platform's system-call table for the life of the object.
-class SeamGuard {
- public:
-  SeamGuard() : saved_(g_posix) {}
-  ~SeamGuard() { g_posix = saved_; }
-
- private:
-  PosixCalls saved_;
-};
 
 struct InProcessRow {
   const char* name;

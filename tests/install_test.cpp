@@ -12,19 +12,10 @@
 #include "extractor/install.h"
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
+#include "tests/seam.h"
 #include "tests/harness.h"
 
 namespace {
-
-// Swaps the platform's system-call table for the life of the object.
-class SeamGuard {
- public:
-  SeamGuard() : saved_(g_posix) {}
-  ~SeamGuard() { g_posix = saved_; }
-
- private:
-  PosixCalls saved_;
-};
 
 // Captures what a routine writes to its log.
 class Log {

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
 #include "tests/harness.h"
+#include "tests/seam.h"
 
 namespace {
 
@@ -145,12 +146,11 @@ TEST(PlatformTest, LocalAllocGivesABlockForZeroBytes) {
   HLOCAL block = LocalAlloc(LMEM_FIXED, 0);
   EXPECT_NE(block, nullptr);
   EXPECT_EQ(LocalFree(block), nullptr);
-  PosixCalls saved = g_posix;
+  SeamGuard guard;
   g_posix.malloc = [](size_t) -> void* { return nullptr; };
   SetLastError(0);
   EXPECT_EQ(LocalAlloc(LMEM_FIXED, 10), nullptr);
   EXPECT_EQ(GetLastError(), 8u);
-  g_posix = saved;
 }
 
 }  // namespace
