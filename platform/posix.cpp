@@ -99,7 +99,8 @@ const char* LastComponent(const char* path) {
 
 // Matches `name` against `pattern`, where * stands for any run of characters
 // and ? for any one character; every other character, [ included, stands for
-// itself.
+// itself. As on Windows, a final ".*" also matches no extension at all:
+// readme.* names readme too. Case counts, as it does in Linux names.
 bool MatchWildcard(const char* pattern, const char* name) {
   const char* starPattern = nullptr;
   const char* starName = nullptr;
@@ -117,6 +118,7 @@ bool MatchWildcard(const char* pattern, const char* name) {
       return false;
     }
   }
+  if (pattern[0] == '.' && pattern[1] == '*') ++pattern;
   while (*pattern == '*') ++pattern;
   return *pattern == '\0';
 }
@@ -307,7 +309,11 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   struct stat st;
   if (g_posix.stat(path, &st) != 0) return Fail(errno, path);
   mode_t mode = st.st_mode & 07777;
-  if (attributes & kModeMarker) mode = (attributes >> kModeShift) & 07777;
+  // A word read from an entry of the other kind carries no mode for this
+  // one: Windows ignores the directory bit, so a directory's word set on a
+  // file changes no more than read-only.
+  const bool sameKind = !(attributes & FILE_ATTRIBUTE_DIRECTORY) == !S_ISDIR(st.st_mode);
+  if ((attributes & kModeMarker) && sameKind) mode = (attributes >> kModeShift) & 07777;
   if (attributes & FILE_ATTRIBUTE_READONLY)
     mode &= (mode_t)~0222;
   else

@@ -98,7 +98,8 @@ BOOL CloseHandle(HANDLE handle);
 // The attribute word: FILE_ATTRIBUTE_READONLY when the owner may not write,
 // FILE_ATTRIBUTE_DIRECTORY for a directory, otherwise FILE_ATTRIBUTE_NORMAL.
 // Its upper bits also carry the file's permission bits, so that setting one
-// file's word on another copies its mode (see posix.cpp).
+// file's word on another copies its mode (see posix.cpp); only read-only
+// passes between a file and a directory.
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // Fails with ERROR_ACCESS_DENIED for a read-only file or a directory.

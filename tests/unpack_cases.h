@@ -29,6 +29,18 @@ struct After {
   mode_t mode = 0;
 };
 
+// A way in which Windows and Linux themselves differ that a row shows. The
+// comparison of the two builds leaves out that part of the row alone.
+enum class Differs {
+  kNothing,
+  // Windows has no executable bit: a file that replaces an executable one
+  // is not executable there (modes are compared without the x bits).
+  kExecutableBit,
+  // A backslash separates folders on Windows; on Linux it is a character of
+  // the name like any other (paths are compared with it read as "/").
+  kBackslash,
+};
+
 struct UnpackCase {
   const char* name;
   std::vector<std::string> args;
@@ -37,7 +49,10 @@ struct UnpackCase {
   std::string err;  // standard error as the program formats it, "\r\n" per line
   std::vector<After> after;
   bool needsTmpfs = false;       // the scratch folder's "vol" is a 1 MiB tmpfs
-  uint64_t addressLimit = 0;     // RLIMIT_AS for the child
+  // RLIMIT_AS for the child, where it reaches the program: the Linux build.
+  // Under Wine the 32-bit address space is the limit.
+  uint64_t addressLimit = 0;
+  Differs differs = Differs::kNothing;
 };
 
 const std::vector<UnpackCase>& UnpackCases();

@@ -1,0 +1,214 @@
+#include "tests/e2e_runner.h"
+
+#include <ctype.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+Build NativeBuild(const std::string& unpack, const std::string& vellomar) {
+  Build b;
+  b.name = "Linux";
+  b.unpack = unpack;
+  b.vellomar = vellomar;
+  return b;
+}
+
+Build WineBuild(const std::string& unpack, const std::string& vellomar, const std::string& runner,
+                const std::string& prefix) {
+  Build b;
+  b.name = "Windows";
+  b.launcher = {"/bin/sh", runner};
+  b.unpack = unpack;
+  b.vellomar = vellomar;
+  b.env = {"WINEPREFIX=" + prefix};
+  b.windows = true;
+  return b;
+}
+
+RunResult RunOn(const Build& build, const std::string& program, const std::vector<std::string>& args,
+                const std::string& input, const std::string& cwd, uint64_t addressLimit) {
+  std::vector<std::string> argv = build.launcher;
+  argv.push_back(program);
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunOptions options;
+  options.cwd = cwd;
+  options.env = build.env;
+  if (!build.windows) options.addressLimit = addressLimit;
+  return RunProgram(argv, input, options);
+}
+
+bool UnderCi() {
+  const char* ci = getenv("CI");
+  return ci && *ci && std::string(ci) != "false";
+}
+
+TmpfsVolume::TmpfsVolume(const std::string& path, uint64_t bytes) : path_(path) {
+  MakeDirs(path);
+  const std::string options = "size=" + std::to_string(bytes);
+  mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+TmpfsVolume::~TmpfsVolume() {
+  if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+}
+
+void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
+  for (const Before& b : before) {
+    std::string path = dir / b.path;
+    if (b.content == kDirectory) {
+      MakeDirs(path);
+      continue;
+    }
+    MakeDirs(path.substr(0, path.rfind('/')));
+    WriteFile(path, b.content, b.mode);
+  }
+}
+
+namespace {
+
+// nftw takes no context: the snapshot being filled.
+thread_local Disk* t_disk;
+thread_local size_t t_rootLength;
+
+int AddEntry(const char* path, const struct stat* st, int, struct FTW*) {
+  if (strlen(path) <= t_rootLength) return 0;  // the root itself
+  DiskEntry e;
+  e.mode = st->st_mode & 07777;
+  if (S_ISDIR(st->st_mode)) {
+    e.content = kDirectory;
+  } else if (S_ISLNK(st->st_mode)) {
+    char target[4096];
+    ssize_t n = readlink(path, target, sizeof target);
+    e.content = "<symlink> " + std::string(target, n > 0 ? (size_t)n : 0);
+  } else {
+    e.content = ReadFile(path);
+  }
+  (*t_disk)[path + t_rootLength + 1] = e;
+  return 0;
+}
+
+std::string WithSlashes(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+// The disk as the comparison sees it under `exempt`.
+Disk Compared(const Disk& disk, Differs exempt) {
+  Disk out;
+  for (const auto& [path, entry] : disk) {
+    DiskEntry e = entry;
+    if (exempt == Differs::kExecutableBit) e.mode &= ~(mode_t)0111;
+    out[exempt == Differs::kBackslash ? WithSlashes(path) : path] = e;
+  }
+  return out;
+}
+
+std::string ModeText(mode_t mode) {
+  char buf[16];
+  snprintf(buf, sizeof buf, "%04o", (unsigned)mode);
+  return buf;
+}
+
+std::string Described(const DiskEntry* e) {
+  if (!e) return kAbsent;
+  return Shown(e->content) + " mode " + ModeText(e->mode);
+}
+
+// The entry at `path` in `disk`, or null.
+const DiskEntry* Find(const Disk& disk, const std::string& path) {
+  auto it = disk.find(path);
+  return it == disk.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+Disk Snapshot(const std::string& root) {
+  Disk disk;
+  t_disk = &disk;
+  t_rootLength = root.size();
+  nftw(root.c_str(), AddEntry, 16, FTW_PHYS);
+  t_disk = nullptr;
+  return disk;
+}
+
+std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWindows,
+                                     Differs exempt) {
+  std::vector<std::string> d;
+  const RunResult& l = onLinux.run;
+  const RunResult& w = onWindows.run;
+  if (l.out != w.out) d.push_back("stdout: Linux " + Shown(l.out) + ", Windows " + Shown(w.out));
+  if (l.err != w.err) d.push_back("stderr: Linux " + Shown(l.err) + ", Windows " + Shown(w.err));
+  if (l.status != w.status)
+    d.push_back("exit status: Linux " + std::to_string(l.status) + ", Windows " +
+                std::to_string(w.status));
+  const Disk ld = Compared(onLinux.disk, exempt), wd = Compared(onWindows.disk, exempt);
+  Disk all = ld;
+  all.insert(wd.begin(), wd.end());
+  for (const auto& entry : all) {
+    const DiskEntry* le = Find(ld, entry.first);
+    const DiskEntry* we = Find(wd, entry.first);
+    if (le && we && *le == *we) continue;
+    d.push_back(entry.first + ": Linux " + Described(le) + ", Windows " + Described(we));
+  }
+  return d;
+}
+
+bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std::string* skipped) {
+  ScratchDir dir;
+  std::unique_ptr<TmpfsVolume> volume;
+  if (c.needsTmpfs) {
+    volume.reset(new TmpfsVolume(dir / "vol", 1 << 20));
+    if (!volume->mounted()) {
+      *skipped = "cannot mount a tmpfs here (needs root)";
+      return false;
+    }
+  }
+  Prepare(dir, c.before);
+  outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit);
+  outcome->disk = Snapshot(dir.path());
+  return true;
+}
+
+void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& outcome) {
+  const bool onWindows = build.windows;
+  const std::string where = c.name + std::string(" (") + build.name + ")";
+  EXPECT_EQ(Visible(outcome.run.err), Visible(TextMode(c.err))) << where;
+  EXPECT_EQ(outcome.run.status, 0) << where;
+  EXPECT_EQ(outcome.run.out, "") << where;
+  for (const After& a : c.after) {
+    std::string path = a.path;
+    if (onWindows && c.differs == Differs::kBackslash) path = WithSlashes(path);
+    const DiskEntry* e = Find(outcome.disk, path);
+    const std::string content = e ? e->content : kAbsent;
+    if (content.size() > 64 || a.content.size() > 64) {
+      EXPECT_TRUE(content == a.content) << where << ": " << path << " holds " << content.size()
+                                        << " bytes, not the " << a.content.size() << " expected";
+    } else {
+      EXPECT_EQ(Visible(content), Visible(a.content)) << where << ": " << path;
+    }
+    if (a.mode) {
+      mode_t mode = e ? e->mode : 0, expected = a.mode;
+      if (onWindows && c.differs == Differs::kExecutableBit) mode &= ~0111, expected &= ~0111;
+      EXPECT_EQ(ModeText(mode), ModeText(expected)) << where << ": mode of " << path;
+    }
+  }
+}
+
+std::string Shown(const std::string& bytes) {
+  if (bytes.size() <= 400) return "\"" + Visible(bytes) + "\"";
+  return "\"" + Visible(bytes.substr(0, 200)) + "\"... (" + std::to_string(bytes.size()) +
+         " bytes)";
+}
+
+std::string RowTestName(size_t index, const char* name) {
+  std::string s = std::to_string(index) + "_";
+  for (const char* p = name; *p; ++p) s += isalnum((unsigned char)*p) ? *p : '_';
+  return s;
+}

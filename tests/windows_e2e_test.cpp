@@ -1,0 +1,45 @@
+// Runs every unpack case against the Windows build under Wine. Each row is
+// checked as for the Linux build (unpack_e2e_test.cpp), then run against the
+// Linux build as well: both must leave the same bytes on standard output and
+// standard error, the same exit status and the same disk, apart from what
+// the row names as a difference of the platforms themselves.
+#include <gtest/gtest.h>
+
+#include "tests/e2e_runner.h"
+#include "tests/unpack_cases.h"
+#include "tests/windows_builds.h"
+
+const Build& LinuxBuild() {
+  static const Build build = NativeBuild(UNPACK_PATH, VELLOMAR_PATH);
+  return build;
+}
+
+const Build& WindowsBuild() {
+  static const Build build =
+      WineBuild(WINDOWS_UNPACK_PATH, WINDOWS_VELLOMAR_PATH, WINE_RUNNER, WINE_PREFIX);
+  return build;
+}
+
+namespace {
+
+class UnpackEndToEnd : public ::testing::TestWithParam<UnpackCase> {};
+
+TEST_P(UnpackEndToEnd, Row) {
+  const UnpackCase& c = GetParam();
+  Outcome onWindows, onLinux;
+  std::string skipped;
+  if (!RunUnpackRow(WindowsBuild(), c, &onWindows, &skipped)) {
+    if (UnderCi()) FAIL() << c.name << ": " << skipped << ", and CI must not skip this row";
+    GTEST_SKIP() << skipped;
+  }
+  ExpectUnpackRow(WindowsBuild(), c, onWindows);
+
+  ASSERT_TRUE(RunUnpackRow(LinuxBuild(), c, &onLinux, &skipped)) << skipped;
+  for (const std::string& d : Differences(onLinux, onWindows, c.differs))
+    ADD_FAILURE() << c.name << ": the builds differ in " << d;
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, UnpackEndToEnd, ::testing::ValuesIn(UnpackCases()),
+                         [](const auto& info) { return RowTestName(info.index, info.param.name); });
+
+}  // namespace
