@@ -66,7 +66,7 @@ set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix TIM
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 
 # The Vellomar rows join once their table exists.
-set(sources windows_e2e_test.cpp pe_headers_test.cpp)
+set(sources windows_e2e_test.cpp windows_truncation_test.cpp pe_headers_test.cpp)
 set(libraries harness GTest::gtest_main)
 if(TARGET checker_cases)
   list(APPEND sources checker_windows_test.cpp)
