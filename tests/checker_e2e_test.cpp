@@ -2,60 +2,13 @@
 // folder, and compares standard output byte for byte (in text mode, CR LF),
 // standard error (always empty) and the exit status.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/mount.h>
 
 #include <memory>
 
 #include "tests/checker_cases.h"
-#include "tests/harness.h"
+#include "tests/e2e_runner.h"
 
 namespace {
-
-// An empty tmpfs of `bytes` at `path`, unmounted when the object goes.
-// Mounting needs root; where it is refused the rows that need it are
-// skipped, visibly, and under CI that is a failure instead.
-class TmpfsVolume {
- public:
-  TmpfsVolume(const std::string& path, uint64_t bytes) : path_(path) {
-    MakeDirs(path);
-    const std::string options = "size=" + std::to_string(bytes);
-    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~TmpfsVolume() {
-    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
-  }
-  TmpfsVolume(const TmpfsVolume&) = delete;
-  TmpfsVolume& operator=(const TmpfsVolume&) = delete;
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
-
-bool UnderCi() {
-  const char* ci = getenv("CI");
-  return ci && *ci && std::string(ci) != "false";
-}
-
-void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
-  for (const Before& b : before) {
-    std::string path = dir / b.path;
-    if (b.content == kDirectory) {
-      MakeDirs(path);
-      continue;
-    }
-    MakeDirs(path.substr(0, path.rfind('/')));
-    WriteFile(path, b.content, b.mode);
-  }
-}
-
-// Long argument lists are shown by their length, not their bytes.
-std::string Shown(const std::string& bytes) {
-  if (bytes.size() <= 400) return Visible(bytes);
-  return Visible(bytes.substr(0, 200)) + "... (" + std::to_string(bytes.size()) + " bytes)";
-}
 
 TEST(CheckerCasesTest, CountPlaceholderMatchesDigitsOnly) {
   const struct {
