@@ -6,7 +6,7 @@
 int main(int argc, char** argv) {
   // A large buffer lets small entries come in few reads; large ones are read
   // straight into their own buffer.
-  static char inputBuffer[1 << 18];
+  static char inputBuffer[1 << 16];
   setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
   FILE* log = OpenTextStream(stderr);
   int status = RunUnpack(argc, argv, stdin, log ? log : stderr);
