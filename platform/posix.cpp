@@ -54,6 +54,12 @@ PosixCalls g_posix = {OpenFile, write, fsync, close, lstat, stat, chmod, unlink,
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+// A missing path is ERROR_FILE_NOT_FOUND or, when a folder on the way is
+// missing, ERROR_PATH_NOT_FOUND. Telling them apart costs a stat of the
+// parent, which is paid only when the code is asked for: a presence test of
+// a new file stays one lstat.
+thread_local bool t_missingPending = false;
+thread_local char t_missingPath[4096];
 
 // errno to Win32 error number, one row per code. Anything not listed maps to
 // ERROR_GEN_FAILURE.
@@ -76,7 +82,13 @@ const struct {
 };
 
 BOOL Fail(int err, const char* path = nullptr) {
-  t_lastError = MapErrno(err, path);
+  if (err == ENOENT && path && strlen(path) < sizeof t_missingPath) {
+    strcpy(t_missingPath, path);
+    t_missingPending = true;
+    t_lastError = ERROR_FILE_NOT_FOUND;
+    return FALSE;
+  }
+  SetLastError(MapErrno(err, path));
   return FALSE;
 }
 
@@ -140,12 +152,12 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
     memcpy(dir, path, dirLength);
     dir[dirLength] = '\0';
   } else {
-    t_lastError = ERROR_FILENAME_EXCED_RANGE;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
   DIR* d = g_posix.opendir(dir);
   if (!d) {
-    t_lastError = errno == ENOENT ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir);
+    SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir));
     return INVALID_HANDLE_VALUE;
   }
   HANDLE found = INVALID_HANDLE_VALUE;
@@ -156,7 +168,7 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
     }
   }
   closedir(d);
-  if (found == INVALID_HANDLE_VALUE) t_lastError = ERROR_FILE_NOT_FOUND;
+  if (found == INVALID_HANDLE_VALUE) SetLastError(ERROR_FILE_NOT_FOUND);
   return found;
 }
 
@@ -190,8 +202,18 @@ unsigned MapErrno(int err, const char* path) {
   return ERROR_GEN_FAILURE;
 }
 
-DWORD GetLastError(void) { return t_lastError; }
-void SetLastError(DWORD code) { t_lastError = code; }
+DWORD GetLastError(void) {
+  if (t_missingPending) {
+    t_lastError = MapErrno(ENOENT, t_missingPath);
+    t_missingPending = false;
+  }
+  return t_lastError;
+}
+
+void SetLastError(DWORD code) {
+  t_lastError = code;
+  t_missingPending = false;
+}
 
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   const char* last = LastComponent(path);
@@ -200,7 +222,7 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   // as on Windows.
   struct stat st;
   if (*last == '\0') {
-    t_lastError = ERROR_FILE_NOT_FOUND;
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   if (g_posix.lstat(path, &st) != 0) {
@@ -212,7 +234,7 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
 
 BOOL FindClose(HANDLE find) {
   if (find != (HANDLE)&g_searchHandle) {
-    t_lastError = ERROR_INVALID_HANDLE;
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return TRUE;
@@ -222,7 +244,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
                    DWORD flags, HANDLE templ) {
   (void)share, (void)security, (void)flags, (void)templ;
   if (!(access & GENERIC_WRITE) || (disposition != CREATE_ALWAYS && disposition != CREATE_NEW)) {
-    t_lastError = ERROR_INVALID_PARAMETER;
+    SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   // A new file costs one call; an existing one is checked for read-only first.
@@ -233,12 +255,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     return INVALID_HANDLE_VALUE;
   }
   if (disposition == CREATE_NEW) {
-    t_lastError = ERROR_FILE_EXISTS;
+    SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
   }
   struct stat st;
   if (g_posix.stat(path, &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
-    t_lastError = ERROR_ACCESS_DENIED;
+    SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
   fd = g_posix.open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -254,7 +276,7 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID o
   if (written) *written = 0;
   int fd = FdOf(file);
   if (fd < 0) {
-    t_lastError = ERROR_INVALID_HANDLE;
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   const char* p = (const char*)data;
@@ -274,7 +296,7 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID o
 BOOL FlushFileBuffers(HANDLE file) {
   int fd = FdOf(file);
   if (fd < 0) {
-    t_lastError = ERROR_INVALID_HANDLE;
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return g_posix.fsync(fd) == 0 ? TRUE : Fail(errno);
@@ -283,7 +305,7 @@ BOOL FlushFileBuffers(HANDLE file) {
 BOOL CloseHandle(HANDLE handle) {
   int fd = FdOf(handle);
   if (fd < 0) {
-    t_lastError = ERROR_INVALID_HANDLE;
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return g_posix.close(fd) == 0 ? TRUE : Fail(errno);
@@ -303,7 +325,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (attributes & kForeignBits) {
-    t_lastError = ERROR_INVALID_PARAMETER;
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   struct stat st;
@@ -326,7 +348,7 @@ BOOL DeleteFileA(LPCSTR path) {
   struct stat st;
   if (g_posix.lstat(path, &st) != 0) return Fail(errno, path);
   if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
-    t_lastError = ERROR_ACCESS_DENIED;
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   return g_posix.unlink(path) == 0 ? TRUE : Fail(errno, path);
@@ -354,7 +376,7 @@ BOOL GetDiskFreeSpaceExA(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   (void)flags;
   void* block = g_posix.malloc(bytes ? bytes : 1);
-  if (!block) t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+  if (!block) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return block;
 }
 
