@@ -20,4 +20,10 @@ const uint32_t kNameField = 260;
 // copy (target + "TMP") fits a 260-byte buffer.
 const uint32_t kTargetPathMax = kNameField - 4;
 
+// Decodes one of the format's integers from its four bytes.
+inline uint32_t DecodeLe32(const unsigned char bytes[4]) {
+  return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
+         (uint32_t)bytes[3] << 24;
+}
+
 #endif  // EXTRACTOR_PACKAGE_FORMAT_H

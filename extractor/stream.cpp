@@ -36,10 +36,6 @@ BOOL StreamReadFull(FILE* stream, void* destination, DWORD n, DWORD* total) {
   return result;
 }
 
-DWORD LittleEndian32(const BYTE bytes[4]) {
-  return (DWORD)bytes[0] | (DWORD)bytes[1] << 8 | (DWORD)bytes[2] << 16 | (DWORD)bytes[3] << 24;
-}
-
 BOOL ReadEntryHeader(FILE* stream, EntryHeader* header) {
   BYTE size[4];
   DWORD count = 0;
@@ -47,7 +43,7 @@ BOOL ReadEntryHeader(FILE* stream, EntryHeader* header) {
     SetLastError(ERROR_HANDLE_EOF);
     return FALSE;
   }
-  header->size = LittleEndian32(size);
+  header->size = DecodeLe32(size);
   // One byte at a time, so that no byte of the data is taken.
   for (DWORD i = 0; i < kNameField; ++i) {
     if (!StreamRead(stream, &header->name[i], 1, &count) || count != 1) {

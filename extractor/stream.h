@@ -27,7 +27,4 @@ BOOL StreamReadFull(FILE* stream, void* destination, DWORD n, DWORD* total);
 // consumed.
 BOOL ReadEntryHeader(FILE* stream, EntryHeader* header);
 
-// Decodes four little-endian bytes.
-DWORD LittleEndian32(const BYTE bytes[4]);
-
 #endif  // EXTRACTOR_STREAM_H

@@ -39,7 +39,7 @@ bool ReadField(FILE* in, DWORD* value) {
   BYTE bytes[4] = {0, 0, 0, 0};
   DWORD count = 0;
   StreamRead(in, bytes, sizeof bytes, &count);
-  *value = LittleEndian32(bytes);
+  *value = DecodeLe32(bytes);
   return count == sizeof bytes;
 }
 

@@ -328,11 +328,6 @@ bool Take(FILE* in, void* bytes, size_t n, size_t* got, FILE* err) {
   return false;
 }
 
-uint32_t Le32(const unsigned char bytes[4]) {
-  return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
-         (uint32_t)bytes[3] << 24;
-}
-
 // Reads the magic and the count. Returns false, with a message, unless the
 // stream begins as a package does.
 bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
@@ -344,7 +339,7 @@ bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
             got);
     return false;
   }
-  if (Le32(field) != kPackageMagic) {
+  if (DecodeLe32(field) != kPackageMagic) {
     fprintf(err, "pack: not a package: it begins %02X %02X %02X %02X, not %02X %02X %02X %02X\n",
             field[0], field[1], field[2], field[3], kPackageMagic & 0xFF, kPackageMagic >> 8 & 0xFF,
             kPackageMagic >> 16 & 0xFF, kPackageMagic >> 24);
@@ -355,7 +350,7 @@ bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
     fprintf(err, "pack: the stream ends after %zu of the 4 bytes of the entry count\n", got);
     return false;
   }
-  *count = Le32(field);
+  *count = DecodeLe32(field);
   if (*count == 0) {
     fputs("pack: the entry count is 0; a package holds at least 1 entry\n", err);
     return false;
@@ -391,7 +386,7 @@ bool TakeEntry(FILE* in, uint32_t index, uint32_t count, uint64_t* total, FILE* 
     fprintf(err, "pack: entry %u of %u: the stream ends inside its header\n", index, count);
     return false;
   }
-  const uint32_t size = Le32(field);
+  const uint32_t size = DecodeLe32(field);
   uint32_t left = size;
   char chunk[kChunk];
   while (left > 0) {
