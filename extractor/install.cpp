@@ -30,6 +30,25 @@ BOOL WriteAll(HANDLE file, const BYTE* content, DWORD size) {
   return TRUE;
 }
 
+// Opens the staged copy for writing. A leftover of that name from an earlier
+// run is written over when it is a regular file, as any file is; one that is
+// a link, a pipe or a device is removed first, so that the content is never
+// written through it into some other file.
+HANDLE CreateStagedCopy(LPCSTR temp) {
+  DWORD leftover = GetFileAttributesA(temp);
+  if (leftover != INVALID_FILE_ATTRIBUTES &&
+      (leftover & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+    DeleteFileA(temp);
+  return CreateForWriting(temp);
+}
+
+// True for the failures that mean the volume has no room for the staged
+// copy: the direct rewrite exists for them.
+bool IsOutOfSpace(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+         error == ERROR_DISK_QUOTA_EXCEEDED;
+}
+
 void CloseIfOpen(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD error = GetLastError();
@@ -92,16 +111,27 @@ BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
   char temp[MAX_PATH];
   lstrcpyA(temp, target);
   lstrcatA(temp, "TMP");
-  HANDLE file = CreateForWriting(temp);
+  HANDLE file = CreateStagedCopy(temp);
+  if (!WriteAll(file, content, size)) return RewriteInPlace(target, temp, file, content, size, log);
   // The old file is removed only once the new content is on stable storage.
-  if (!WriteAll(file, content, size) || !FlushFileBuffers(file))
-    return RewriteInPlace(target, temp, file, content, size, log);
+  // A flush that fails for want of room leads to the direct rewrite, as a
+  // write that fails; any other failure (an I/O error) leaves the old file
+  // as it is: the disk is not to be trusted with its only copy.
+  if (!FlushFileBuffers(file)) {
+    DWORD error = GetLastError();
+    if (IsOutOfSpace(error)) return RewriteInPlace(target, temp, file, content, size, log);
+    fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, temp, (int)error);
+    CloseHandle(file);
+    DeleteFileA(temp);
+    return FALSE;
+  }
   CloseHandle(file);
 
   // The new file takes the old one's attributes without read-only, and the
-  // old one loses read-only so that it can be deleted.
+  // old one loses read-only so that it can be deleted. A target that is a
+  // link lends none: the file it points to is not the target's to change.
   DWORD attributes = GetFileAttributesA(target);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
     SetFileAttributesA(target, attributes);
     SetFileAttributesA(temp, attributes);

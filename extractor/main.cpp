@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess();
   // A large buffer lets small entries come in few reads; large ones are read
   // straight into their own buffer.
   static char inputBuffer[1 << 16];

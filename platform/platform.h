@@ -13,9 +13,20 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// Older mingw-w64 headers lack it.
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
 #else
 #include "platform/win32_posix.h"
 #endif
+
+// Makes the process boundary behave as on Windows, before anything else is
+// opened: a standard descriptor (0, 1, 2) that is closed is opened on the
+// null device, so that no file the program creates takes its number (and
+// receives its output), and a write to a pipe whose reader has gone fails
+// with an error instead of ending the process. Nothing to do on Windows.
+void PrepareProcess(void);
 
 // Returns a stream that writes to `stream` in text mode: every line feed
 // leaves the process preceded by a carriage return, as the Windows runtime

@@ -11,6 +11,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -48,8 +49,9 @@ void* AllocateBlock(size_t bytes) {
 
 }  // namespace
 
-PosixCalls g_posix = {OpenFile, write, fsync, close, lstat, stat, chmod, unlink,
-                      RenameNoReplace, statvfs, opendir, AllocateBlock};
+PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
+                      lstat,    stat,    chmod,   unlink,        RenameNoReplace, statvfs,
+                      opendir,  readdir, closedir, AllocateBlock, free};
 
 namespace {
 
@@ -161,13 +163,13 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
     return INVALID_HANDLE_VALUE;
   }
   HANDLE found = INVALID_HANDLE_VALUE;
-  while (struct dirent* e = readdir(d)) {
+  while (struct dirent* e = g_posix.readdir(d)) {
     if (MatchWildcard(pattern, e->d_name)) {
       found = FoundEntry(data, e->d_name, e->d_type == DT_DIR ? S_IFDIR : S_IFREG);
       break;
     }
   }
-  closedir(d);
+  g_posix.closedir(d);
   if (found == INVALID_HANDLE_VALUE) SetLastError(ERROR_FILE_NOT_FOUND);
   return found;
 }
@@ -247,7 +249,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  // A new file costs one call; an existing one is checked for read-only first.
+  // A new file costs one call. O_EXCL makes a new file or fails: it never
+  // follows a symbolic link, dangling or not.
   int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd >= 0) return HandleOf(fd);
   if (errno != EEXIST) {
@@ -258,14 +261,27 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     SetLastError(ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
   }
-  struct stat st;
-  if (g_posix.stat(path, &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  fd = g_posix.open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // An existing entry is opened as it stands, never through a link in the
+  // last component (ELOOP) and never waiting for a pipe's reader, then
+  // looked at through the descriptor, so that nothing can be swapped in
+  // between the look and the truncation. Only a writable regular file is
+  // truncated; a device is written as it is; a pipe or a socket is refused.
+  fd = g_posix.open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  int err = 0;
+  if (g_posix.fstat(fd, &st) != 0)
+    err = errno;
+  else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))
+    err = EACCES;
+  else if (S_ISREG(st.st_mode) && g_posix.ftruncate(fd, 0) != 0)
+    err = errno;
+  if (err) {
+    g_posix.close(fd);
+    Fail(err, path);
     return INVALID_HANDLE_VALUE;
   }
   return HandleOf(fd);
@@ -312,11 +328,14 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 DWORD GetFileAttributesA(LPCSTR path) {
+  // As on Windows, a symbolic link is described, not followed.
   struct stat st;
-  if (g_posix.stat(path, &st) != 0) {
+  if (g_posix.lstat(path, &st) != 0) {
     Fail(errno, path);
     return INVALID_FILE_ATTRIBUTES;
   }
+  if (S_ISLNK(st.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
   DWORD word = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
   if (!(st.st_mode & S_IWUSR)) word |= FILE_ATTRIBUTE_READONLY;
   if (word == 0) word = FILE_ATTRIBUTE_NORMAL;
@@ -329,7 +348,10 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     return FALSE;
   }
   struct stat st;
-  if (g_posix.stat(path, &st) != 0) return Fail(errno, path);
+  if (g_posix.lstat(path, &st) != 0) return Fail(errno, path);
+  // A link has no mode of its own, and the file it points to is not the
+  // one named: nothing changes.
+  if (S_ISLNK(st.st_mode)) return TRUE;
   mode_t mode = st.st_mode & 07777;
   // A word read from an entry of the other kind carries no mode for this
   // one: Windows ignores the directory bit, so a directory's word set on a
@@ -365,8 +387,16 @@ BOOL GetDiskFreeSpaceExA(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER
   // Linux has no drive letters: a bare drive root names the root file system.
   bool driveRoot = isalpha((unsigned char)path[0]) && path[1] == ':' &&
                    (path[2] == '\0' || ((path[2] == '\\' || path[2] == '/') && path[3] == '\0'));
+  const char* volume = driveRoot ? "/" : path;
+  // As on Windows, the path names a folder on the volume: a file does not.
+  struct stat st;
+  if (g_posix.stat(volume, &st) != 0) return Fail(errno, path);
+  if (!S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_DIRECTORY);
+    return FALSE;
+  }
   struct statvfs vfs;
-  if (g_posix.statvfs(driveRoot ? "/" : path, &vfs) != 0) return Fail(errno, path);
+  if (g_posix.statvfs(volume, &vfs) != 0) return Fail(errno, path);
   if (available) available->QuadPart = (unsigned long long)vfs.f_bavail * vfs.f_frsize;
   if (total) total->QuadPart = (unsigned long long)vfs.f_blocks * vfs.f_frsize;
   if (totalFree) totalFree->QuadPart = (unsigned long long)vfs.f_bfree * vfs.f_frsize;
@@ -381,7 +411,7 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 HLOCAL LocalFree(HLOCAL block) {
-  free(block);
+  g_posix.free(block);
   return nullptr;
 }
 
@@ -400,6 +430,19 @@ int _setmode(int fd, int mode) {
 }
 
 int _fileno(FILE* stream) { return fileno(stream); }
+
+void PrepareProcess(void) {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is taken: this one, as the ones below are open.
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+}
 
 namespace {
 

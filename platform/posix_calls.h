@@ -14,6 +14,8 @@ struct PosixCalls {
   int (*open)(const char* path, int flags, mode_t mode);
   ssize_t (*write)(int fd, const void* data, size_t count);
   int (*fsync)(int fd);
+  int (*fstat)(int fd, struct stat* st);
+  int (*ftruncate)(int fd, off_t length);
   int (*close)(int fd);
   int (*lstat)(const char* path, struct stat* st);
   int (*stat)(const char* path, struct stat* st);
@@ -23,7 +25,10 @@ struct PosixCalls {
   int (*rename_noreplace)(const char* from, const char* to);
   int (*statvfs)(const char* path, struct statvfs* st);
   DIR* (*opendir)(const char* path);
+  struct dirent* (*readdir)(DIR* dir);
+  int (*closedir)(DIR* dir);
   void* (*malloc)(size_t bytes);
+  void (*free)(void* block);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

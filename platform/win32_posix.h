@@ -45,7 +45,9 @@ typedef union _ULARGE_INTEGER {
 
 #define FILE_ATTRIBUTE_READONLY 0x1u
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_DEVICE 0x40u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
 
 // Win32 error numbers that the POSIX calls can leave in the last-error code.
 #define ERROR_SUCCESS 0u
@@ -59,6 +61,7 @@ typedef union _ULARGE_INTEGER {
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_HANDLE_EOF 38u
+#define ERROR_HANDLE_DISK_FULL 39u
 #define ERROR_NOT_SUPPORTED 50u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
@@ -67,6 +70,7 @@ typedef union _ULARGE_INTEGER {
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_FILE_TOO_LARGE 223u
+#define ERROR_DIRECTORY 267u
 #define ERROR_IO_DEVICE 1117u
 #define ERROR_DISK_QUOTA_EXCEEDED 1295u
 #define ERROR_CANT_RESOLVE_FILENAME 1921u
@@ -85,7 +89,9 @@ BOOL FindClose(HANDLE find);
 // Opens `path` for writing (CREATE_ALWAYS: created or truncated; CREATE_NEW:
 // must not exist). Returns INVALID_HANDLE_VALUE on failure. A file without
 // owner write permission counts as read-only and is refused with
-// ERROR_ACCESS_DENIED, as on Windows.
+// ERROR_ACCESS_DENIED, as on Windows. Unlike Windows, a symbolic link in the
+// last component is never followed (ERROR_CANT_RESOLVE_FILENAME), and a pipe
+// or socket is refused (ERROR_ACCESS_DENIED).
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
                    DWORD flags, HANDLE templ);
 // Writes all `count` bytes or fails (ERROR_DISK_FULL when the volume is full,
@@ -99,14 +105,17 @@ BOOL CloseHandle(HANDLE handle);
 // FILE_ATTRIBUTE_DIRECTORY for a directory, otherwise FILE_ATTRIBUTE_NORMAL.
 // Its upper bits also carry the file's permission bits, so that setting one
 // file's word on another copies its mode (see posix.cpp); only read-only
-// passes between a file and a directory.
+// passes between a file and a directory. A symbolic link is not followed: its
+// word is FILE_ATTRIBUTE_REPARSE_POINT alone, and setting a word on it changes
+// nothing. A pipe, socket or device is FILE_ATTRIBUTE_DEVICE alone.
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // Fails with ERROR_ACCESS_DENIED for a read-only file or a directory.
 BOOL DeleteFileA(LPCSTR path);
 // Fails with ERROR_ALREADY_EXISTS when `to` exists: never overwrites.
 BOOL MoveFileA(LPCSTR from, LPCSTR to);
-// A bare drive root (C:\, c:, D:/) stands for the root file system.
+// A bare drive root (C:\, c:, D:/) stands for the root file system. The
+// path must name a folder: a file gives ERROR_DIRECTORY.
 BOOL GetDiskFreeSpaceExA(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total,
                          PULARGE_INTEGER totalFree);
 

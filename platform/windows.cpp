@@ -3,3 +3,7 @@
 
 // The runtime's standard streams are in text mode already.
 FILE* OpenTextStream(FILE* stream) { return stream; }
+
+// Windows has no broken-pipe signal, and a file it opens never takes the
+// place of a standard handle.
+void PrepareProcess(void) {}

@@ -144,6 +144,7 @@ TEST(RunVellomarTest, Rows) {
   for (const InProcessRow& row : rows) {
     SeamGuard guard;
     g_posix.statvfs = FakeStatvfs;
+    g_posix.stat = [](const char*, struct stat* st) { return st->st_mode = S_IFDIR, 0; };
     g_fakeFree = row.free;
     g_fakeFails = row.fails;
     g_queried.clear();

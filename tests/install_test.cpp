@@ -54,13 +54,16 @@ std::vector<SeamCase> SeamCases() {
       {"rename fails after the old file is gone",
        [] { g_posix.rename_noreplace = [](const char*, const char*) { return errno = EIO, -1; }; },
        "Line: 257 error renaming file\r\n", "<absent>", "new", FALSE},
-      {"a staged copy that cannot be flushed is not trusted",
-       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
-       "Line: 205 Could not write tTMP file to disk 1117\r\ndeleted junk file\r\n"
+      {"a flush that fails for want of room leads to the direct rewrite",
+       [] { g_posix.fsync = [](int) { return errno = ENOSPC, -1; }; },
+       "Line: 205 Could not write tTMP file to disk 112\r\ndeleted junk file\r\n"
        "Line: 221 opened second out file\r\n"
        "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
        "was on the DOC special case where file > 1/2 the DOC.\r\n",
        "new", "<absent>", TRUE},
+      {"a flush that fails with an I/O error leaves the old file alone",
+       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
+       "Line: 207 error flushing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
       {"old file that cannot be deleted",
        [] { g_posix.unlink = [](const char*) { return errno = EBUSY, -1; }; },
        "Line: 252 Error deleting file t error-> 32\r\n", "old", "new", FALSE},
