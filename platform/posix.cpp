@@ -18,6 +18,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -111,35 +112,9 @@ const char* LastComponent(const char* path) {
   return slash ? slash + 1 : path;
 }
 
-// Matches `name` against `pattern`, where * stands for any run of characters
-// and ? for any one character; every other character, [ included, stands for
-// itself. As on Windows, a final ".*" also matches no extension at all:
-// readme.* names readme too. Case counts, as it does in Linux names.
-bool MatchWildcard(const char* pattern, const char* name) {
-  const char* starPattern = nullptr;
-  const char* starName = nullptr;
-  while (*name) {
-    if (*pattern == '*') {
-      starPattern = ++pattern;
-      starName = name;
-    } else if (*pattern == '?' || *pattern == *name) {
-      ++pattern;
-      ++name;
-    } else if (starPattern) {
-      pattern = starPattern;
-      name = ++starName;
-    } else {
-      return false;
-    }
-  }
-  if (pattern[0] == '.' && pattern[1] == '*') ++pattern;
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
-
 HANDLE FoundEntry(LPWIN32_FIND_DATAA data, const char* name, mode_t mode) {
   if (data) {
-    data->dwFileAttributes = S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    data->dwFileAttributes = S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     snprintf(data->cFileName, sizeof data->cFileName, "%s", name);
   }
   return (HANDLE)&g_searchHandle;
@@ -147,7 +122,9 @@ HANDLE FoundEntry(LPWIN32_FIND_DATAA data, const char* name, mode_t mode) {
 
 HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA data) {
   char dir[MAX_PATH + 1];
+  // The folder without its trailing separators ("/" stays).
   size_t dirLength = (size_t)(pattern - path);
+  while (dirLength > 1 && path[dirLength - 1] == '/') --dirLength;
   if (dirLength == 0) {
     strcpy(dir, ".");
   } else if (dirLength < sizeof dir) {
@@ -159,12 +136,18 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
   }
   DIR* d = g_posix.opendir(dir);
   if (!d) {
-    SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir));
+    // A file where the folder should be is ERROR_DIRECTORY; a folder that
+    // is missing, ERROR_PATH_NOT_FOUND.
+    struct stat st;
+    if (errno == ENOTDIR && g_posix.stat(dir, &st) == 0 && !S_ISDIR(st.st_mode))
+      SetLastError(ERROR_DIRECTORY);
+    else
+      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir));
     return INVALID_HANDLE_VALUE;
   }
   HANDLE found = INVALID_HANDLE_VALUE;
   while (struct dirent* e = g_posix.readdir(d)) {
-    if (MatchWildcard(pattern, e->d_name)) {
+    if (MatchesPattern(pattern, e->d_name)) {
       found = FoundEntry(data, e->d_name, e->d_type == DT_DIR ? S_IFDIR : S_IFREG);
       break;
     }
@@ -184,6 +167,8 @@ const DWORD kForeignBits = 0x70000000u;
 }  // namespace
 
 unsigned MapErrno(int err, const char* path) {
+  // An empty path names nothing at all, as on Windows.
+  if (err == ENOENT && path && *path == '\0') return ERROR_PATH_NOT_FOUND;
   if (err == ENOENT && path) {
     // A missing directory on the way is ERROR_PATH_NOT_FOUND, as on Windows.
     const char* last = LastComponent(path);
@@ -218,15 +203,25 @@ void SetLastError(DWORD code) {
 }
 
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
-  const char* last = LastComponent(path);
-  if (strpbrk(last, "*?")) return SearchDirectory(path, last, data);
-  // A plain name: one lstat. A name ending in a separator names no entry,
-  // as on Windows.
-  struct stat st;
-  if (*last == '\0') {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+  if (*path == '\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  const char* last = LastComponent(path);
+  if (HasWildcard(last)) return SearchDirectory(path, last, data);
+  struct stat st;
+  if (*last == '\0') {
+    // A name ending in a separator names no entry, as on Windows: not found
+    // when the folder is there, its path not found when it is not.
+    char folder[MAX_PATH];
+    size_t n = (size_t)(last - path);
+    while (n > 1 && path[n - 1] == '/') --n;
+    snprintf(folder, sizeof folder, "%.*s", (int)n, path);
+    const bool there = n < sizeof folder && g_posix.lstat(folder, &st) == 0;
+    SetLastError(there ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A plain name: one lstat.
   if (g_posix.lstat(path, &st) != 0) {
     Fail(errno, path);
     return INVALID_HANDLE_VALUE;
@@ -252,13 +247,18 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
   // A new file costs one call. O_EXCL makes a new file or fails: it never
   // follows a symbolic link, dangling or not.
   int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd >= 0) return HandleOf(fd);
+  if (fd >= 0) {
+    SetLastError(ERROR_SUCCESS);
+    return HandleOf(fd);
+  }
   if (errno != EEXIST) {
     Fail(errno, path);
     return INVALID_HANDLE_VALUE;
   }
+  struct stat st;
   if (disposition == CREATE_NEW) {
-    SetLastError(ERROR_FILE_EXISTS);
+    const bool folder = g_posix.lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    SetLastError(folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
     return INVALID_HANDLE_VALUE;
   }
   // An existing entry is opened as it stands, never through a link in the
@@ -271,7 +271,6 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     Fail(errno, path);
     return INVALID_HANDLE_VALUE;
   }
-  struct stat st;
   int err = 0;
   if (g_posix.fstat(fd, &st) != 0)
     err = errno;
@@ -284,6 +283,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     Fail(err, path);
     return INVALID_HANDLE_VALUE;
   }
+  // As on Windows, a success over an existing file says so.
+  SetLastError(ERROR_ALREADY_EXISTS);
   return HandleOf(fd);
 }
 
@@ -334,11 +335,15 @@ DWORD GetFileAttributesA(LPCSTR path) {
     Fail(errno, path);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISLNK(st.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
+  if (S_ISLNK(st.st_mode)) {
+    const bool toFolder = g_posix.stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (toFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+  }
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
-  DWORD word = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  // A file is reported with the archive bit, as Windows reports a file that
+  // no one has backed up; Linux has no place to keep it cleared.
+  DWORD word = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
   if (!(st.st_mode & S_IWUSR)) word |= FILE_ATTRIBUTE_READONLY;
-  if (word == 0) word = FILE_ATTRIBUTE_NORMAL;
   return word | kModeMarker | (DWORD)(st.st_mode & 07777) << kModeShift;
 }
 
@@ -378,25 +383,41 @@ BOOL DeleteFileA(LPCSTR path) {
 
 BOOL MoveFileA(LPCSTR from, LPCSTR to) {
   if (g_posix.rename_noreplace(from, to) == 0) return TRUE;
-  int err = errno;
-  return Fail(err, err == ENOENT ? from : to);
+  const int err = errno;
+  struct stat a, b;
+  const bool fromThere = g_posix.lstat(from, &a) == 0;
+  // A move onto itself succeeds, as on Windows.
+  if (err == EEXIST && fromThere && g_posix.lstat(to, &b) == 0 && a.st_dev == b.st_dev &&
+      a.st_ino == b.st_ino)
+    return TRUE;
+  // A missing source is not found; a source that is there names the folder
+  // of the destination as the one missing.
+  return Fail(err, err == ENOENT && !fromThere ? from : to);
 }
 
 BOOL GetDiskFreeSpaceExA(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total,
                          PULARGE_INTEGER totalFree) {
-  // Linux has no drive letters: a bare drive root names the root file system.
-  bool driveRoot = isalpha((unsigned char)path[0]) && path[1] == ':' &&
-                   (path[2] == '\0' || ((path[2] == '\\' || path[2] == '/') && path[3] == '\0'));
-  const char* volume = driveRoot ? "/" : path;
-  // As on Windows, the path names a folder on the volume: a file does not.
+  // Linux has no drive letters: a bare drive root, or a lone separator,
+  // names the root file system; no path at all, the current folder's.
+  const char* volume = path ? path : ".";
+  bool driveRoot = isalpha((unsigned char)volume[0]) && volume[1] == ':' &&
+                   (volume[2] == '\0' || ((volume[2] == '\\' || volume[2] == '/') && volume[3] == '\0'));
+  if (driveRoot || strcmp(volume, "\\") == 0) volume = "/";
+  // As on Windows, the path names a folder on the volume: a file does not,
+  // and a path that is not there is "path not found", whichever part is
+  // missing.
   struct stat st;
-  if (g_posix.stat(volume, &st) != 0) return Fail(errno, path);
+  if (g_posix.stat(volume, &st) != 0) {
+    if (errno != ENOENT) return Fail(errno, volume);
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
   if (!S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_DIRECTORY);
     return FALSE;
   }
   struct statvfs vfs;
-  if (g_posix.statvfs(volume, &vfs) != 0) return Fail(errno, path);
+  if (g_posix.statvfs(volume, &vfs) != 0) return Fail(errno, volume);
   if (available) available->QuadPart = (unsigned long long)vfs.f_bavail * vfs.f_frsize;
   if (total) total->QuadPart = (unsigned long long)vfs.f_blocks * vfs.f_frsize;
   if (totalFree) totalFree->QuadPart = (unsigned long long)vfs.f_bfree * vfs.f_frsize;

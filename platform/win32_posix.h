@@ -45,6 +45,7 @@ typedef union _ULARGE_INTEGER {
 
 #define FILE_ATTRIBUTE_READONLY 0x1u
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
+#define FILE_ATTRIBUTE_ARCHIVE 0x20u
 #define FILE_ATTRIBUTE_DEVICE 0x40u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400u
@@ -80,9 +81,11 @@ typedef struct _WIN32_FIND_DATAA {
   char cFileName[MAX_PATH];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
-// Returns a search handle when an entry matches `path` (whose last component
-// may hold * and ?), else INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND or
-// ERROR_PATH_NOT_FOUND.
+// Returns a search handle when an entry matches `path`, whose last component
+// may hold the wildcards * ? < > " (matched by Windows' rules, see
+// wildcard.h), else INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND, or
+// ERROR_PATH_NOT_FOUND when the folder is missing, or ERROR_DIRECTORY when it
+// is a file.
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
 
@@ -101,21 +104,24 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID o
 BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE handle);
 
-// The attribute word: FILE_ATTRIBUTE_READONLY when the owner may not write,
-// FILE_ATTRIBUTE_DIRECTORY for a directory, otherwise FILE_ATTRIBUTE_NORMAL.
-// Its upper bits also carry the file's permission bits, so that setting one
-// file's word on another copies its mode (see posix.cpp); only read-only
-// passes between a file and a directory. A symbolic link is not followed: its
-// word is FILE_ATTRIBUTE_REPARSE_POINT alone, and setting a word on it changes
-// nothing. A pipe, socket or device is FILE_ATTRIBUTE_DEVICE alone.
+// The attribute word: FILE_ATTRIBUTE_DIRECTORY for a directory,
+// FILE_ATTRIBUTE_ARCHIVE for a file, with FILE_ATTRIBUTE_READONLY when the
+// owner may not write. Its upper bits also carry the permission bits, so that
+// setting one file's word on another copies its mode (see posix.cpp); only
+// read-only passes between a file and a directory. A symbolic link is not
+// followed: its word is FILE_ATTRIBUTE_REPARSE_POINT with the directory or
+// archive bit of what it points to, and setting a word on it changes nothing.
+// A pipe, socket or device is FILE_ATTRIBUTE_DEVICE alone.
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 // Fails with ERROR_ACCESS_DENIED for a read-only file or a directory.
 BOOL DeleteFileA(LPCSTR path);
-// Fails with ERROR_ALREADY_EXISTS when `to` exists: never overwrites.
+// Fails with ERROR_ALREADY_EXISTS when `to` exists: never overwrites. A move
+// of an entry onto itself succeeds.
 BOOL MoveFileA(LPCSTR from, LPCSTR to);
-// A bare drive root (C:\, c:, D:/) stands for the root file system. The
-// path must name a folder: a file gives ERROR_DIRECTORY.
+// A bare drive root (C:\, c:, D:/) or a lone \ stands for the root file
+// system, a null path for the current folder's. The path must name a folder:
+// a file gives ERROR_DIRECTORY, a missing path ERROR_PATH_NOT_FOUND.
 BOOL GetDiskFreeSpaceExA(LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total,
                          PULARGE_INTEGER totalFree);
 
