@@ -60,6 +60,27 @@ TEST_P(CheckerEndToEnd, Row) {
   EXPECT_EQ(r.status, c.status) << c.name;
 }
 
+// Standard output on a pipe whose reader has gone, or closed: the verdict
+// cannot be read, but the exit status still tells it, as on Windows.
+TEST(CheckerProcessBoundary, StatusWithoutStandardOutput) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } rows[] = {{{"-required", "0"}, 0}, {{"-find", "missing"}, 1}, {{"-help"}, 1}};
+  for (const auto& row : rows) {
+    for (bool closed : {false, true}) {
+      std::vector<std::string> argv = {VELLOMAR_PATH};
+      argv.insert(argv.end(), row.args.begin(), row.args.end());
+      RunOptions options;
+      (closed ? options.closedFds : options.brokenPipeFds).push_back(1);
+      ScratchDir dir;
+      options.cwd = dir.path();
+      EXPECT_EQ(RunProgram(argv, "", options).status, row.status)
+          << row.args[0] << (closed ? ", closed" : ", broken pipe");
+    }
+  }
+}
+
 std::string RowName(const ::testing::TestParamInfo<CheckerCase>& info) {
   std::string s;
   for (const char* p = info.param.name; *p; ++p) s += isalnum((unsigned char)*p) ? *p : '_';

@@ -32,8 +32,10 @@ Build WineBuild(const std::string& unpack, const std::string& vellomar, const st
 }
 
 RunResult RunOn(const Build& build, const std::string& program, const std::vector<std::string>& args,
-                const std::string& input, const std::string& cwd, uint64_t addressLimit) {
-  std::vector<std::string> argv = build.launcher;
+                const std::string& input, const std::string& cwd, uint64_t addressLimit,
+                const std::vector<std::string>& wrapper) {
+  std::vector<std::string> argv = wrapper;
+  argv.insert(argv.end(), build.launcher.begin(), build.launcher.end());
   argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
   RunOptions options;
@@ -46,6 +48,18 @@ RunResult RunOn(const Build& build, const std::string& program, const std::vecto
 bool UnderCi() {
   const char* ci = getenv("CI");
   return ci && *ci && std::string(ci) != "false";
+}
+
+bool StraceInstalled(std::string* why) {
+  if (system("strace -V >/dev/null 2>&1") == 0) return true;
+  *why = "strace is not installed";
+  return false;
+}
+
+std::vector<std::string> Strace(const std::string& inject, const std::string& traceFile) {
+  std::vector<std::string> argv = {"strace", "-f", "-qq", "-o", traceFile};
+  if (!inject.empty()) argv.insert(argv.end(), {"-e", "inject=" + inject});
+  return argv;
 }
 
 TmpfsVolume::TmpfsVolume(const std::string& path, uint64_t bytes) : path_(path) {
@@ -138,11 +152,20 @@ Disk Snapshot(const std::string& root) {
   return disk;
 }
 
+// Standard error as Wine writes it, where the row says Wine departs.
+static std::string AsUnderWine(std::string err, WineDeparts wine) {
+  if (!wine.windows) return err;
+  const std::string windows = wine.windows;
+  for (size_t at; (at = err.find(windows)) != std::string::npos;) err.replace(at, windows.size(), wine.wine);
+  return err;
+}
+
 std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWindows,
-                                     Differs exempt) {
+                                     Differs exempt, WineDeparts wine) {
   std::vector<std::string> d;
-  const RunResult& l = onLinux.run;
+  RunResult l = onLinux.run;
   const RunResult& w = onWindows.run;
+  l.err = AsUnderWine(l.err, wine);
   if (l.out != w.out) d.push_back("stdout: Linux " + Shown(l.out) + ", Windows " + Shown(w.out));
   if (l.err != w.err) d.push_back("stderr: Linux " + Shown(l.err) + ", Windows " + Shown(w.err));
   if (l.status != w.status)
@@ -170,8 +193,13 @@ bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std
       return false;
     }
   }
+  std::vector<std::string> wrapper;
+  if (c.flushError) {
+    if (!StraceInstalled(skipped)) return false;
+    wrapper = Strace(std::string("fsync:error=") + c.flushError);
+  }
   Prepare(dir, c.before);
-  outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit);
+  outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper);
   outcome->disk = Snapshot(dir.path());
   return true;
 }
@@ -179,7 +207,8 @@ bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std
 void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& outcome) {
   const bool onWindows = build.windows;
   const std::string where = c.name + std::string(" (") + build.name + ")";
-  EXPECT_EQ(Visible(outcome.run.err), Visible(TextMode(c.err))) << where;
+  const std::string err = onWindows ? AsUnderWine(c.err, c.wine) : c.err;
+  EXPECT_EQ(Visible(outcome.run.err), Visible(TextMode(err))) << where;
   EXPECT_EQ(outcome.run.status, 0) << where;
   EXPECT_EQ(outcome.run.out, "") << where;
   for (const After& a : c.after) {

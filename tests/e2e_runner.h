@@ -35,12 +35,21 @@ Build NativeBuild(const std::string& unpack, const std::string& vellomar);
 Build WineBuild(const std::string& unpack, const std::string& vellomar, const std::string& runner,
                 const std::string& prefix);
 
-// Runs `program` (one of the build's) with `args` in `cwd`.
+// Runs `program` (one of the build's) with `args` in `cwd`, under `wrapper`
+// (a command such as strace that runs the rest) when one is given.
 RunResult RunOn(const Build& build, const std::string& program, const std::vector<std::string>& args,
-                const std::string& input, const std::string& cwd, uint64_t addressLimit = 0);
+                const std::string& input, const std::string& cwd, uint64_t addressLimit = 0,
+                const std::vector<std::string>& wrapper = {});
 
 // True under CI (CI set and not "false"), where a row must not be skipped.
 bool UnderCi();
+
+// True when strace is installed, so that a test can fail a system call of a
+// program it runs; otherwise false with the reason.
+bool StraceInstalled(std::string* why);
+// The strace command that runs a program with `inject` (strace's
+// -e inject= value) and writes its trace to `traceFile`.
+std::vector<std::string> Strace(const std::string& inject, const std::string& traceFile = "/dev/null");
 
 // An empty tmpfs of `bytes` at `path`, unmounted when the object goes.
 // Mounting needs root.
@@ -79,9 +88,11 @@ struct Outcome {
 
 // How two builds' outcomes differ: one line per difference, none when the
 // same bytes came out and the same files stand with the same modes.
-// `exempt` names the differences of the platforms that a row may show.
+// `exempt` names the differences of the platforms that a row may show, and
+// `wine` a departure of Wine from Windows.
 std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWindows,
-                                     Differs exempt = Differs::kNothing);
+                                     Differs exempt = Differs::kNothing,
+                                     WineDeparts wine = {nullptr, nullptr});
 
 // Runs an unpack row against `build` in a fresh scratch folder. Returns
 // false, with the reason in `skipped`, when the row needs a tmpfs that cannot

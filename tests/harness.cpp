@@ -135,6 +135,14 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    for (int fd : options.brokenPipeFds) {
+      int ends[2];
+      if (pipe(ends) != 0) _exit(126);
+      close(ends[0]);
+      dup2(ends[1], fd);
+      close(ends[1]);
+    }
+    for (int fd : options.closedFds) close(fd);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     for (const std::string& e : options.env) putenv(const_cast<char*>(e.c_str()));
     if (limitByAllocator) {

@@ -56,6 +56,10 @@ struct RunOptions {
   std::string cwd;           // working folder of the child
   uint64_t addressLimit = 0;  // RLIMIT_AS for the child, when not 0
   std::vector<std::string> env;  // NAME=VALUE entries added to the child's environment
+  // Standard descriptors the child starts with closed, or on a pipe whose
+  // reader has gone.
+  std::vector<int> closedFds;
+  std::vector<int> brokenPipeFds;
 };
 
 // True when this program (and so the programs it runs) is built with

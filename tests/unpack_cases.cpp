@@ -226,6 +226,23 @@ std::vector<UnpackCase> MakeCases() {
        {},
        kGood + "Line: 150 target path too long for f\r\n", {}},
 
+      // A staged name over the 255 bytes a component may hold cannot be
+      // made, nor deleted: on Windows the path is too long (206).
+      {"staged name over 255 characters: direct rewrite",
+       {},
+       One(name253, "new"),
+       {{name253, "old"}},
+       kGood + "Line: 205 Could not write " + name253 + "TMP file to disk 6\r\n" +
+           "Line: 210 could not delete junk 206\r\n" + "Line: 221 opened second out file\r\n" +
+           kRewritten + kOk,
+       {{name253, "new"}},
+       false,
+       0,
+       Differs::kNothing,
+       nullptr,
+       // Wine's lookup gives up on a name it cannot hold: not found.
+       {"junk 206", "junk 2"}},
+
       // Failures that real conditions reach.
       {"directory as target: the staged copy is kept",
        {},
@@ -289,6 +306,32 @@ std::vector<UnpackCase> MakeCases() {
        kGood + "Line: 181 error writing file to disk error-> 112\r\n",
        {{"vol/small", "s"}, {"vol/big", kAbsent}},
        true},
+
+      // A flush of the staged copy that fails: only a full volume leads to
+      // the direct rewrite.
+      {"a flush that fails with an I/O error keeps the old file",
+       {},
+       Package({{"a", "new"}, {"b", "next"}}),
+       {{"a", "old"}},
+       kGood + "Line: 207 error flushing file aTMP error-> 1117\r\n",
+       {{"a", "old"}, {"aTMP", kAbsent}, {"b", kAbsent}},
+       false,
+       0,
+       Differs::kNothing,
+       "EIO",
+       // Wine reports an I/O error as ERROR_NOT_READY.
+       {"error-> 1117", "error-> 21"}},
+      {"a flush that fails for want of room: the direct rewrite",
+       {},
+       Package({{"a", "new"}, {"b", "next"}}),
+       {{"a", "old"}},
+       kGood + "Line: 205 Could not write aTMP file to disk 112\r\n" + "deleted junk file\r\n" +
+           "Line: 221 opened second out file\r\n" + kRewritten + kOk,
+       {{"a", "new"}, {"aTMP", kAbsent}, {"b", "next"}},
+       false,
+       0,
+       Differs::kNothing,
+       "ENOSPC"},
 
       // Memory: an entry larger than the address space allowed.
       {"content that cannot be allocated",

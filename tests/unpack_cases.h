@@ -41,6 +41,13 @@ enum class Differs {
   kBackslash,
 };
 
+// Where Wine departs from Windows in a row's standard error: Windows, like
+// the Linux build, writes `windows` where Wine writes `wine`.
+struct WineDeparts {
+  const char* windows;
+  const char* wine;
+};
+
 struct UnpackCase {
   const char* name;
   std::vector<std::string> args;
@@ -53,6 +60,10 @@ struct UnpackCase {
   // Under Wine the 32-bit address space is the limit.
   uint64_t addressLimit = 0;
   Differs differs = Differs::kNothing;
+  // Every flush of the run fails with this error ("EIO", "ENOSPC"): strace
+  // injects it, whatever the build.
+  const char* flushError = nullptr;
+  WineDeparts wine = {nullptr, nullptr};
 };
 
 const std::vector<UnpackCase>& UnpackCases();

@@ -1,0 +1,266 @@
+// The fault matrix: the built Linux unpack is traced once per scenario with
+// strace, then run again for every invocation of every file-related system
+// call it makes after its first read of standard input, once killed at that
+// call and once for each error that call really gives. What stays on disk is
+// held against what the design promises (see "When things go wrong" in the
+// README): an existing file holds its old or its new content, or is absent
+// with target + TMP complete; a new file is absent or a prefix of its
+// content; nothing outside the targets is written.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "tests/e2e_runner.h"
+#include "tests/unpack_cases.h"
+
+namespace {
+
+struct Scenario {
+  const char* name;
+  std::vector<Before> before;     // in the scratch folder; targets are in dest/
+  std::vector<PackEntry> entries;  // names under dest/
+  // The staged copy cannot be written: the old file goes before the new one
+  // is written, so it may end absent or partly written.
+  bool directRewrite = false;
+};
+
+const std::string kVictimContent = "a file of the system, outside every target";
+
+const std::vector<Scenario>& Scenarios() {
+  static const std::vector<Scenario> scenarios = {
+      {"staged replacement",
+       {{"dest/old", "the old content"}, {"dest/ro", "read-only old", 0444}},
+       {{"new", "a new file"}, {"old", "the replacing content"}, {"ro", "new read-only"},
+        {"empty", ""}}},
+      {"direct rewrite",
+       {{"dest/d", "old content of d"}, {"dest/dTMP", kDirectory}},
+       {{"d", "the new content of d"}, {"after", "installed after it"}},
+       true},
+      // dest/fTMP is a link to victim, outside dest (made by the test).
+      {"planted link", {{"dest/f", "old f"}}, {{"f", "new f"}}},
+  };
+  return scenarios;
+}
+
+// Makes a scenario's folder: dest/ and what stands in it, and for the planted
+// link the victim beside it.
+void Stage(const ScratchDir& dir, const Scenario& s) {
+  MakeDirs(dir / "dest");
+  Prepare(dir, s.before);
+  if (std::string(s.name) == "planted link") {
+    WriteFile(dir / "victim", kVictimContent);
+    EXPECT_EQ(symlink("../victim", (dir / "dest/fTMP").c_str()), 0);
+  }
+}
+
+RunResult RunScenario(const ScratchDir& dir, const Scenario& s, std::vector<std::string> strace,
+                      const RunOptions& base = RunOptions()) {
+  Stage(dir, s);
+  strace.push_back(UNPACK_PATH);
+  strace.push_back("-destdir");
+  strace.push_back("dest/");
+  RunOptions options = base;
+  options.cwd = dir.path();
+  return RunProgram(strace, Package(s.entries), options);
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Checks the disk after a run that was killed (`killed`) or failed at one
+// call. Returns what is wrong, or "".
+std::string DiskFault(const Scenario& s, const Disk& disk, bool killed) {
+  std::map<std::string, std::string> old;
+  for (const Before& b : s.before) old[b.path] = b.content;
+  std::set<std::string> allowed = {"dest", "dest/fTMP", "victim"};
+  for (const Before& b : s.before) allowed.insert(b.path);
+  for (const PackEntry& e : s.entries) {
+    const std::string target = "dest/" + e.name, temp = target + "TMP";
+    allowed.insert(target);
+    allowed.insert(temp);
+    auto at = disk.find(target), staged = disk.find(temp);
+    const std::string now = at == disk.end() ? kAbsent : at->second.content;
+    const bool stagedComplete = staged != disk.end() && staged->second.content == e.data;
+    if (now == e.data) continue;
+    if (old.count(target)) {
+      if (now == old[target]) continue;
+      if (now == kAbsent && stagedComplete) continue;
+      if (s.directRewrite && (now == kAbsent || StartsWith(e.data, now))) continue;
+      return target + " holds " + Shown(now);
+    }
+    if (now == kAbsent || (killed && StartsWith(e.data, now))) continue;
+    return "new file " + target + " holds " + Shown(now);
+  }
+  for (const auto& entry : disk)
+    if (!allowed.count(entry.first)) return entry.first + " appeared";
+  auto victim = disk.find("victim");
+  if (victim != disk.end() && victim->second.content != kVictimContent)
+    return "the file behind the link was written: " + Shown(victim->second.content);
+  return "";
+}
+
+// One call made by the traced run: its name, which invocation of that name
+// it is since the program started (strace's count), and the line.
+struct Site {
+  std::string call;
+  int nth;
+  std::string line;
+  long result;
+};
+
+// The errors a call really gives; every call can fail with EIO.
+std::vector<std::string> ErrorsOf(const Site& site) {
+  std::vector<std::string> errors = {"EIO"};
+  const bool creates = site.line.find("O_CREAT") != std::string::npos;
+  if (site.call == "write" || site.call == "fsync" || (site.call == "openat" && creates))
+    errors.push_back("ENOSPC");
+  if ((site.call == "openat" && creates) || site.call == "unlink") errors.push_back("EACCES");
+  if (site.call == "renameat2" || site.call == "rename") errors.push_back("EXDEV");
+  return errors;
+}
+
+const std::set<std::string> kFileCalls = {
+    "openat", "open",  "creat",     "read",     "write",  "fsync",      "fdatasync", "close",
+    "chmod",  "fchmod", "fchmodat", "unlink",   "unlinkat", "rename",   "renameat", "renameat2",
+    "stat",   "lstat", "fstat",     "newfstatat", "statx", "ftruncate", "link",      "linkat"};
+
+// The file-related calls after the first read of standard input.
+std::vector<Site> SitesOf(const std::string& traceFile) {
+  std::ifstream trace(traceFile);
+  std::map<std::string, int> seen;
+  std::vector<Site> sites;
+  bool reading = false;
+  for (std::string line; std::getline(trace, line);) {
+    size_t start = line.find(' ');
+    if (start == std::string::npos) continue;
+    line = line.substr(start + 1);
+    size_t paren = line.find('(');
+    if (paren == std::string::npos || !islower((unsigned char)line[0])) continue;
+    const std::string call = line.substr(0, paren);
+    const int nth = ++seen[call];
+    if (!reading) {
+      reading = StartsWith(line, "read(0,");
+      continue;
+    }
+    size_t equals = line.rfind(" = ");
+    long result = equals == std::string::npos ? -1 : atol(line.c_str() + equals + 3);
+    if (kFileCalls.count(call)) sites.push_back({call, nth, line, result});
+  }
+  return sites;
+}
+
+bool StraceUsable(std::string* why) {
+  if (SanitizedBuild()) return *why = "the sanitizer runtime makes calls of its own", false;
+  return StraceInstalled(why);
+}
+
+// Checks what a run that ended in "OK" left: every target holds its
+// content, and nothing is wrong besides.
+void ExpectInstalled(const Scenario& s, const Disk& disk, const std::string& where) {
+  for (const PackEntry& e : s.entries) {
+    auto at = disk.find("dest/" + e.name);
+    EXPECT_TRUE(at != disk.end() && at->second.content == e.data) << where << ": dest/" << e.name;
+  }
+  EXPECT_EQ(DiskFault(s, disk, false), "") << where;
+}
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+class FaultMatrix : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
+  const Scenario& s = GetParam();
+  std::string why;
+  if (!StraceUsable(&why)) {
+    if (UnderCi() && !SanitizedBuild()) FAIL() << why << ", and CI must run the fault matrix";
+    GTEST_SKIP() << why;
+  }
+  ScratchDir traced, traceDir;
+  const std::string traceFile = traceDir / "trace";
+  RunResult clean = RunScenario(traced, s, Strace("", traceFile));
+  ASSERT_EQ(clean.status, 0);
+  ASSERT_TRUE(StartsWith(clean.err, "Good Magic") && clean.err.size() > 6 &&
+              clean.err.compare(clean.err.size() - 6, 6, "\nOK\r\r\n") == 0)
+      << Visible(clean.err);
+  const Disk cleanDisk = Snapshot(traced.path());
+  ExpectInstalled(s, cleanDisk, "the run without faults");
+  std::vector<Site> sites = SitesOf(traceFile);
+  ASSERT_GT(sites.size(), 5u);
+
+  int runs = 0;
+  size_t stderrOffset = 0;  // where the next write to standard error starts
+  for (const Site& site : sites) {
+    const std::string inject = site.call + ":";
+    const std::string when = ":when=" + std::to_string(site.nth);
+    const bool toStderr = site.call == "write" && StartsWith(site.line, "write(2,");
+    {
+      ScratchDir dir;
+      RunResult r = RunScenario(dir, s, Strace(inject + "signal=KILL" + when));
+      ++runs;
+      EXPECT_EQ(r.status, 128 + SIGKILL) << "killed at " << site.line;
+      std::string fault = DiskFault(s, Snapshot(dir.path()), true);
+      EXPECT_EQ(fault, "") << "killed at " << site.line;
+    }
+    for (const std::string& error : ErrorsOf(site)) {
+      ScratchDir dir;
+      RunResult r = RunScenario(dir, s, Strace(inject + "error=" + error + when));
+      ++runs;
+      const std::string where = site.line + " failing with " + error;
+      EXPECT_EQ(r.status, 0) << where;
+      const Disk disk = Snapshot(dir.path());
+      if (toStderr) {
+        // A diagnostic that cannot be written is lost; the run goes on.
+        std::string expected = clean.err;
+        expected.erase(stderrOffset, (size_t)site.result);
+        EXPECT_EQ(Visible(r.err), Visible(expected)) << where;
+        EXPECT_TRUE(disk == cleanDisk) << where;
+        continue;
+      }
+      const size_t last = r.err.rfind('\n', r.err.size() - 2) + 1;
+      const std::string lastLine = r.err.substr(last);
+      const bool ok = lastLine == "OK\r\r\n";
+      EXPECT_TRUE(ok || StartsWith(lastLine, "Line: ")) << where << ": " << Visible(r.err);
+      // Only a full volume lets the old file go before its replacement is
+      // on disk.
+      if (site.call == "fsync" && error == "EIO") {
+        EXPECT_FALSE(ok) << where;
+      }
+      if (ok)
+        ExpectInstalled(s, disk, where);
+      else
+        EXPECT_EQ(DiskFault(s, disk, false), "") << where << ": " << Visible(r.err);
+    }
+    if (toStderr) stderrOffset += (size_t)site.result;
+  }
+  std::cout << s.name << ": " << sites.size() << " call sites, " << runs << " runs\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Linux, FaultMatrix, ::testing::ValuesIn(Scenarios()),
+                         [](const auto& info) { return RowTestName(info.index, info.param.name); });
+
+// Standard error on a pipe whose reader has gone, or closed: Windows goes on
+// without its diagnostics, and so must Linux, leaving exactly what a run with
+// a working standard error leaves.
+TEST(ProcessBoundary, StandardErrorGoneInstallsEverything) {
+  for (const Scenario& s : Scenarios()) {
+    ScratchDir reference;
+    RunScenario(reference, s, {});
+    for (bool closed : {false, true}) {
+      const std::string where = std::string(s.name) + (closed ? ", closed" : ", broken pipe");
+      RunOptions options;
+      (closed ? options.closedFds : options.brokenPipeFds).push_back(2);
+      ScratchDir dir;
+      RunResult r = RunScenario(dir, s, {}, options);
+      EXPECT_EQ(r.status, 0) << where;
+      EXPECT_TRUE(Snapshot(dir.path()) == Snapshot(reference.path())) << where;
+    }
+  }
+}
+
+}  // namespace
