@@ -103,6 +103,8 @@ std::vector<CheckerCase> MakeCases() {
        1},
 
       // The volume cannot be queried.
+      {"a file is not a drive", {"-drive", "a", "-required", "1"}, {{"a", "x"}},
+       "Vellomar - can't access drive \"a\"\n", 1},
       {"missing -drive", {"-drive", "missing", "-required", "0"}, {},
        "Vellomar - can't access drive \"missing\"\n", 1},
       {"missing -drive: no report", {"-free", "-drive", "missing"}, {},
@@ -218,6 +220,7 @@ std::vector<CheckerCase> MakeCases() {
       {"-find in a missing folder", {"-find", "missing/present.txt"}, present,
        "Vellomar - missing/present.txt not found\n", 1},
       {"-find an empty file", {"-find", "empty"}, {{"empty", ""}}, kOk, 0},
+      {"-find a*.* finds a name without a dot", {"-find", "a*.*"}, {{"a", ""}}, kOk, 0},
       {"a later -find replaces an earlier one", {"-find", "present.txt", "-find", "absent.txt"}, present,
        "Vellomar - absent.txt not found\n", 1},
       {"a later present -find replaces an absent one", {"-find", "absent.txt", "-find", "present.txt"},

@@ -77,36 +77,6 @@ TEST_P(CheckerEndToEnd, Row) {
     ADD_FAILURE() << c.name << ": the builds differ in " << d;
 }
 
-// -find patterns match the same names on both builds. Each starts with a
-// letter, so that the entries "." and ".." of every listing do not answer
-// for it, and keeps to the case of the names: Windows matches names without
-// regard to case, as its file system does, where Linux names differ by case.
-TEST(Wildcards, SameMatchesOnBothBuilds) {
-  ScratchDir dir;
-  Prepare(dir, {{"present.txt", ""}, {"readme", ""}, {"a.b.c", ""}, {"sub/x.log", ""}});
-  const struct {
-    const char* pattern;
-    bool present;
-  } rows[] = {
-      {"p*", true},          {"p*t", true},          {"p*.txt", true},
-      {"pre?ent.tx?", true}, {"present.txt*", true}, {"present.tx", false},
-      {"presen?", false},    {"q*", false},          {"readme.*", true},
-      {"r*.*", true},        {"readme.t*", false},   {"readme.?", false},
-      {"a.b.*", true},       {"a.*.c", true},        {"a.b", false},
-      {"a*b", false},        {"sub/*.l?g", true},    {"sub/x.*", true},
-      {"sub/x", false},      {"sub/y*", false},      {"missing/x*", false},
-  };
-  for (const auto& row : rows) {
-    const std::string expected =
-        row.present ? "OK\r\n" : "Vellomar - " + std::string(row.pattern) + " not found\r\n";
-    for (const Build* build : {&LinuxBuild(), &WindowsBuild()}) {
-      RunResult r = RunOn(*build, build->vellomar, {"-find", row.pattern}, "", dir.path());
-      EXPECT_EQ(Visible(r.out), Visible(expected)) << row.pattern << " (" << build->name << ")";
-      EXPECT_EQ(r.status, row.present ? 0 : 1) << row.pattern << " (" << build->name << ")";
-    }
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Windows, CheckerEndToEnd, ::testing::ValuesIn(CheckerCases()),
                          [](const auto& info) { return RowTestName(info.index, info.param.name); });
 
