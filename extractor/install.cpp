@@ -49,6 +49,14 @@ bool IsOutOfSpace(DWORD error) {
          error == ERROR_DISK_QUOTA_EXCEEDED;
 }
 
+// Closes and deletes a staged copy that is not to be trusted, once its
+// failure is reported; the old file stays. Returns FALSE: the run ends.
+BOOL DropStagedCopy(LPCSTR temp, HANDLE file) {
+  CloseHandle(file);
+  DeleteFileA(temp);
+  return FALSE;
+}
+
 void CloseIfOpen(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD error = GetLastError();
@@ -112,18 +120,23 @@ BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
   lstrcpyA(temp, target);
   lstrcatA(temp, "TMP");
   HANDLE file = CreateStagedCopy(temp);
-  if (!WriteAll(file, content, size)) return RewriteInPlace(target, temp, file, content, size, log);
   // The old file is removed only once the new content is on stable storage.
-  // A flush that fails for want of room leads to the direct rewrite, as a
-  // write that fails; any other failure (an I/O error) leaves the old file
-  // as it is: the disk is not to be trusted with its only copy.
+  // A staged copy that cannot be made, or does not fit, leads to the direct
+  // rewrite. Any other failure to write or flush it (an I/O error, a file
+  // too large) leaves the old file as it is: the volume is not to be trusted
+  // with the only copy, and the direct rewrite would meet the same failure.
+  if (!WriteAll(file, content, size)) {
+    const DWORD error = GetLastError();
+    if (file == INVALID_HANDLE_VALUE || IsOutOfSpace(error))
+      return RewriteInPlace(target, temp, file, content, size, log);
+    fprintf(log, "Line: %d error writing file %s error-> %d\r\n", 204, temp, (int)error);
+    return DropStagedCopy(temp, file);
+  }
   if (!FlushFileBuffers(file)) {
-    DWORD error = GetLastError();
+    const DWORD error = GetLastError();
     if (IsOutOfSpace(error)) return RewriteInPlace(target, temp, file, content, size, log);
     fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, temp, (int)error);
-    CloseHandle(file);
-    DeleteFileA(temp);
-    return FALSE;
+    return DropStagedCopy(temp, file);
   }
   CloseHandle(file);
 

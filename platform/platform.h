@@ -24,8 +24,9 @@
 // Makes the process boundary behave as on Windows, before anything else is
 // opened: a standard descriptor (0, 1, 2) that is closed is opened on the
 // null device, so that no file the program creates takes its number (and
-// receives its output), and a write to a pipe whose reader has gone fails
-// with an error instead of ending the process. Nothing to do on Windows.
+// receives its output), and a write to a pipe whose reader has gone, or
+// beyond the file size limit, fails with an error instead of ending the
+// process. Nothing to do on Windows.
 void PrepareProcess(void);
 
 // Returns a stream that writes to `stream` in text mode: every line feed

@@ -463,6 +463,9 @@ void PrepareProcess(void) {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  // Nor does a file size limit end the process: the write fails
+  // (ERROR_FILE_TOO_LARGE), as a write beyond what a volume takes does.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 namespace {

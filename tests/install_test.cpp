@@ -61,6 +61,12 @@ std::vector<SeamCase> SeamCases() {
        "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
        "was on the DOC special case where file > 1/2 the DOC.\r\n",
        "new", "<absent>", TRUE},
+      {"a staged copy that cannot be written for an I/O error leaves the old file alone",
+       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EIO, -1; }; },
+       "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
+      {"a staged copy too large for the file size limit leaves the old file alone",
+       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EFBIG, -1; }; },
+       "Line: 204 error writing file tTMP error-> 223\r\n", "old", "<absent>", FALSE},
       {"a flush that fails with an I/O error leaves the old file alone",
        [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
        "Line: 207 error flushing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
