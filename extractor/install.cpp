@@ -7,9 +7,9 @@ namespace {
 const DWORD kCreateAccess = GENERIC_WRITE;
 const DWORD kCreateShare = FILE_SHARE_WRITE;
 
-HANDLE CreateForWriting(LPCSTR path) {
-  return CreateFileA(path, kCreateAccess, kCreateShare, NULL, CREATE_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, NULL);
+HANDLE CreateForWriting(LPCSTR path, DWORD disposition = CREATE_ALWAYS) {
+  return CreateFileA(path, kCreateAccess, kCreateShare, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
+                     NULL);
 }
 
 // Writes the whole content: a write that stores fewer bytes than asked is
@@ -64,8 +64,9 @@ void CloseIfOpen(HANDLE file) {
   SetLastError(error);
 }
 
-BOOL WriteNewFile(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
-  HANDLE file = CreateForWriting(target);
+// Writes the content to `file`, just created as `target` (or the invalid
+// handle when it could not be).
+BOOL WriteNewFile(LPCSTR target, HANDLE file, const BYTE* content, DWORD size, FILE* log) {
   if (!WriteAll(file, content, size)) {
     DWORD error = GetLastError();
     fprintf(log, "Line: %d error writing file to disk error-> %d\r\n", 181, (int)error);
@@ -84,7 +85,9 @@ BOOL WriteNewFile(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
 // content is written in its place.
 BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const BYTE* content, DWORD size,
                     FILE* log) {
-  fprintf(log, "Line: %d Could not write %s file to disk %d\r\n", 205, temp, (int)GetLastError());
+  const DWORD error = GetLastError();
+  char shown[MAX_PATH];
+  fprintf(log, "Line: %d Could not write %s file to disk %d\r\n", 205, Shown(temp, shown), (int)error);
   CloseIfOpen(tempFile);
   if (DeleteFileA(temp))
     fputs("deleted junk file\r\n", log);
@@ -110,13 +113,31 @@ BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const BYTE* con
 
 }  // namespace
 
+LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
+  size_t i = 0;
+  for (; path[i] && i < MAX_PATH - 1; ++i) {
+    const unsigned char c = (unsigned char)path[i];
+    shown[i] = c < 0x20 || c == 0x7F ? '?' : (char)c;
+  }
+  shown[i] = '\0';
+  return shown;
+}
+
 BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(target, &found);
-  if (search == INVALID_HANDLE_VALUE) return WriteNewFile(target, content, size, log);
-  FindClose(search);
+  if (search == INVALID_HANDLE_VALUE) {
+    // An absent target is created as a new file only: one that is there all
+    // the same (the presence test failed, or the file came since) is
+    // replaced as an existing one, never truncated in place.
+    HANDLE file = CreateForWriting(target, CREATE_NEW);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+      return WriteNewFile(target, file, content, size, log);
+  } else {
+    FindClose(search);
+  }
 
-  char temp[MAX_PATH];
+  char temp[MAX_PATH], shown[MAX_PATH];
   lstrcpyA(temp, target);
   lstrcatA(temp, "TMP");
   HANDLE file = CreateStagedCopy(temp);
@@ -129,13 +150,13 @@ BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
     const DWORD error = GetLastError();
     if (file == INVALID_HANDLE_VALUE || IsOutOfSpace(error))
       return RewriteInPlace(target, temp, file, content, size, log);
-    fprintf(log, "Line: %d error writing file %s error-> %d\r\n", 204, temp, (int)error);
+    fprintf(log, "Line: %d error writing file %s error-> %d\r\n", 204, Shown(temp, shown), (int)error);
     return DropStagedCopy(temp, file);
   }
   if (!FlushFileBuffers(file)) {
     const DWORD error = GetLastError();
     if (IsOutOfSpace(error)) return RewriteInPlace(target, temp, file, content, size, log);
-    fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, temp, (int)error);
+    fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, Shown(temp, shown), (int)error);
     return DropStagedCopy(temp, file);
   }
   CloseHandle(file);
@@ -150,8 +171,9 @@ BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
     SetFileAttributesA(temp, attributes);
   }
   if (!DeleteFileA(target)) {
-    fprintf(log, "Line: %d Error deleting file %s error-> %d\r\n", 252, target,
-            (int)GetLastError());
+    const DWORD error = GetLastError();
+    fprintf(log, "Line: %d Error deleting file %s error-> %d\r\n", 252, Shown(target, shown),
+            (int)error);
     return FALSE;
   }
   if (!MoveFileA(temp, target)) {

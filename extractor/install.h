@@ -15,4 +15,9 @@
 // whose line has been written.
 BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log);
 
+// A path as the diagnostics print it, in `shown`: each control character (a
+// line feed among them) as "?", so that no name can make a line of its own,
+// a forged "OK" above all. Other bytes pass unchanged.
+LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]);
+
 #endif  // EXTRACTOR_INSTALL_H

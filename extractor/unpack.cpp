@@ -55,7 +55,8 @@ bool UnpackEntry(FILE* in, const char* prefix, FILE* log) {
     return false;
   }
   if (strlen(prefix) + strlen(header.name) > kTargetPathMax) {
-    fprintf(log, "Line: %d target path too long for %s\r\n", 150, header.name);
+    char shown[MAX_PATH];
+    fprintf(log, "Line: %d target path too long for %s\r\n", 150, Shown(header.name, shown));
     return false;
   }
   char target[MAX_PATH];

@@ -208,8 +208,13 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
     return INVALID_HANDLE_VALUE;
   }
   const char* last = LastComponent(path);
-  if (HasWildcard(last)) return SearchDirectory(path, last, data);
   struct stat st;
+  if (HasWildcard(last)) {
+    // Windows forbids these characters in names; Linux does not, and an
+    // entry named exactly so is found as itself, whatever the pattern says.
+    if (g_posix.lstat(path, &st) == 0) return FoundEntry(data, last, st.st_mode);
+    return SearchDirectory(path, last, data);
+  }
   if (*last == '\0') {
     // A name ending in a separator names no entry, as on Windows: not found
     // when the folder is there, its path not found when it is not.

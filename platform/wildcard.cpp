@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "platform/platform.h"
+
 namespace {
 
 // The pattern rewritten with Windows' own wildcards for the rules that depend
@@ -11,43 +13,61 @@ namespace {
 const char kStarToLastDot = '<';
 const char kOneOrNothing = '>';
 const char kDotOrEnd = '"';
+// A directory entry's name holds at most 255 bytes.
+const size_t kNameMax = 256;
 
-bool MatchesNothing(const char* expression) {
-  while (*expression == '*' || *expression == kStarToLastDot || *expression == kOneOrNothing ||
-         *expression == kDotOrEnd)
-    ++expression;
-  return *expression == '\0';
+bool CanMatchNothing(char c) {
+  return c == '*' || c == kStarToLastDot || c == kOneOrNothing || c == kDotOrEnd;
 }
 
-// Names are at most 255 bytes and patterns hold few wildcards, so trying
-// each way a wildcard can match is quick enough.
-bool Match(const char* e, const char* n) {
-  for (;;) {
-    if (*n == '\0') return MatchesNothing(e);
-    if (*e == '*') {
-      for (const char* p = n;; ++p) {
-        if (Match(e + 1, p)) return true;
-        if (*p == '\0') return false;
+// Whether the expression matches the name, by a table of which suffix of the
+// one matches which suffix of the other: time and space grow with the product
+// of their lengths, whatever the wildcards (trying each way a run of them
+// can match would take exponential time on a name of a package's choosing).
+bool Match(const char* e, size_t eLength, const char* n) {
+  const size_t nLength = strlen(n);
+  if (eLength >= MAX_PATH || nLength >= kNameMax) return false;
+  // matches[i][j]: e from i matches n from j.
+  static thread_local bool matches[MAX_PATH + 1][kNameMax + 1];
+  const char* lastDot = strrchr(n, '.');
+  for (size_t j = 0; j <= nLength; ++j) matches[eLength][j] = j == nLength;
+  for (size_t i = eLength; i-- > 0;) {
+    bool* row = matches[i];
+    const bool* next = matches[i + 1];
+    row[nLength] = CanMatchNothing(e[i]) && next[nLength];
+    // For <: the nearest k >= j where `next` holds (nLength + 1 for none).
+    size_t reachable = next[nLength] ? nLength : nLength + 1;
+    for (size_t j = nLength; j-- > 0;) {
+      if (next[j]) reachable = j;
+      const char c = n[j];
+      switch (e[i]) {
+        case '*':
+          row[j] = next[j] || row[j + 1];
+          break;
+        case kStarToLastDot: {
+          const size_t limit = lastDot && (size_t)(lastDot - n) >= j ? (size_t)(lastDot - n) + 1 : nLength;
+          row[j] = reachable <= limit;
+          break;
+        }
+        case kOneOrNothing:
+          if (c == '.') {
+            // At a dot the run of ? ends; the last ? of the pattern takes the dot.
+            size_t after = i;
+            while (after < eLength && e[after] == kOneOrNothing) ++after;
+            row[j] = after == eLength ? j + 1 == nLength : matches[after][j];
+          } else {
+            row[j] = next[j + 1];
+          }
+          break;
+        case kDotOrEnd:
+          row[j] = c == '.' && next[j + 1];
+          break;
+        default:
+          row[j] = c == e[i] && next[j + 1];
       }
     }
-    if (*e == kStarToLastDot) {
-      const char* lastDot = strrchr(n, '.');
-      const char* limit = lastDot ? lastDot + 1 : n + strlen(n);
-      for (const char* p = n; p <= limit; ++p)
-        if (Match(e + 1, p)) return true;
-      return false;
-    }
-    if (*e == kOneOrNothing && *n == '.') {
-      // At a dot the run of ? ends; the last ? of the pattern takes the dot.
-      while (*e == kOneOrNothing) ++e;
-      if (*e == '\0') ++n;
-      continue;
-    }
-    const bool matches = *e == kOneOrNothing || *e == *n || (*e == kDotOrEnd && *n == '.');
-    if (!matches) return false;
-    ++e;
-    ++n;
   }
+  return matches[0][0];
 }
 
 }  // namespace
@@ -55,7 +75,7 @@ bool Match(const char* e, const char* n) {
 bool HasWildcard(const char* component) { return strpbrk(component, "*?<>\"") != nullptr; }
 
 bool MatchesPattern(const char* pattern, const char* name) {
-  char expression[1024];
+  char expression[MAX_PATH];
   size_t length = strlen(pattern);
   if (length >= sizeof expression) return false;
   const bool noExtension = length > 0 && pattern[length - 1] == '.';
@@ -71,6 +91,5 @@ bool MatchesPattern(const char* pattern, const char* name) {
   }
   if (noExtension && length > 0 && expression[length - 1] == '*')
     expression[length - 1] = kStarToLastDot;
-  expression[length] = '\0';
-  return Match(expression, strcmp(name, "..") == 0 ? "." : name);
+  return Match(expression, length, strcmp(name, "..") == 0 ? "." : name);
 }

@@ -39,6 +39,8 @@ class Log {
 
 // Calls the seam records, in order, for the ordering checks.
 std::vector<std::string>* g_calls;
+// lstat calls made since a row swapped it.
+int g_lstats;
 
 struct SeamCase {
   const char* name;
@@ -67,6 +69,15 @@ std::vector<SeamCase> SeamCases() {
       {"a staged copy too large for the file size limit leaves the old file alone",
        [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EFBIG, -1; }; },
        "Line: 204 error writing file tTMP error-> 223\r\n", "old", "<absent>", FALSE},
+      {"a presence test that fails does not put the old file at risk",
+       [] {
+         g_lstats = 0;
+         g_posix.lstat = [](const char* p, struct stat* st) {
+           return g_lstats++ == 0 ? (errno = EIO, -1) : lstat(p, st);
+         };
+         g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EIO, -1; };
+       },
+       "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
       {"a flush that fails with an I/O error leaves the old file alone",
        [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
        "Line: 207 error flushing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
