@@ -1,8 +1,7 @@
 #include "platform/wildcard.h"
 
+#include <stdint.h>
 #include <string.h>
-
-#include "platform/platform.h"
 
 namespace {
 
@@ -20,76 +19,91 @@ bool CanMatchNothing(char c) {
   return c == '*' || c == kStarToLastDot || c == kOneOrNothing || c == kDotOrEnd;
 }
 
-// Whether the expression matches the name, by a table of which suffix of the
-// one matches which suffix of the other: time and space grow with the product
-// of their lengths, whatever the wildcards (trying each way a run of them
-// can match would take exponential time on a name of a package's choosing).
-bool Match(const char* e, size_t eLength, const char* n) {
-  const size_t nLength = strlen(n);
-  if (eLength >= MAX_PATH || nLength >= kNameMax) return false;
-  // matches[i][j]: e from i matches n from j.
-  static thread_local bool matches[MAX_PATH + 1][kNameMax + 1];
-  const char* lastDot = strrchr(n, '.');
-  for (size_t j = 0; j <= nLength; ++j) matches[eLength][j] = j == nLength;
-  for (size_t i = eLength; i-- > 0;) {
-    bool* row = matches[i];
-    const bool* next = matches[i + 1];
-    row[nLength] = CanMatchNothing(e[i]) && next[nLength];
-    // For <: the nearest k >= j where `next` holds (nLength + 1 for none).
-    size_t reachable = next[nLength] ? nLength : nLength + 1;
-    for (size_t j = nLength; j-- > 0;) {
-      if (next[j]) reachable = j;
-      const char c = n[j];
-      switch (e[i]) {
-        case '*':
-          row[j] = next[j] || row[j + 1];
-          break;
-        case kStarToLastDot: {
-          const size_t limit = lastDot && (size_t)(lastDot - n) >= j ? (size_t)(lastDot - n) + 1 : nLength;
-          row[j] = reachable <= limit;
-          break;
-        }
-        case kOneOrNothing:
-          if (c == '.') {
-            // At a dot the run of ? ends; the last ? of the pattern takes the dot.
-            size_t after = i;
-            while (after < eLength && e[after] == kOneOrNothing) ++after;
-            row[j] = after == eLength ? j + 1 == nLength : matches[after][j];
-          } else {
-            row[j] = next[j + 1];
-          }
-          break;
-        case kDotOrEnd:
-          row[j] = c == '.' && next[j + 1];
-          break;
-        default:
-          row[j] = c == e[i] && next[j + 1];
-      }
-    }
+// Whether the expression from `i` matches the name from `j`. Each answer is
+// kept (stamped with the call it belongs to), so that every pair of
+// positions is worked out once: time grows with the product of the lengths
+// at most, whatever the wildcards, where trying each way a run of them can
+// match would take exponential time on a name of a package's choosing. Most
+// names fail at their first characters and cost next to nothing.
+struct Matcher {
+  const char* e;
+  size_t eLength;
+  const char* n;
+  size_t nLength;
+  size_t lastDot;  // nLength when the name has no dot
+
+  bool At(size_t i, size_t j);
+};
+
+// The answers: the call's stamp shifted left, the answer in the low bit.
+// The programs search from one thread.
+uint32_t g_answers[sizeof(SearchPattern::expression) + 1][kNameMax + 1];
+uint32_t g_call;
+
+bool Matcher::At(size_t i, size_t j) {
+  if (i == eLength) return j == nLength;
+  uint32_t& answer = g_answers[i][j];
+  if (answer >> 1 == g_call) return answer & 1;
+  bool matches;
+  const char c = e[i];
+  if (j == nLength) {
+    matches = CanMatchNothing(c) && At(i + 1, j);
+  } else if (c == '*') {
+    matches = At(i + 1, j) || At(i, j + 1);
+  } else if (c == kStarToLastDot) {
+    // Any run up to the last dot, the dot itself included; past it only
+    // when the run starts after it.
+    const size_t limit = lastDot < nLength && j <= lastDot ? lastDot + 1 : nLength;
+    matches = false;
+    for (size_t k = j; k <= limit && !matches; ++k) matches = At(i + 1, k);
+  } else if (c == kOneOrNothing && n[j] == '.') {
+    // At a dot the run of ? ends; the last ? of the pattern takes the dot.
+    size_t after = i;
+    while (after < eLength && e[after] == kOneOrNothing) ++after;
+    matches = after == eLength ? j + 1 == nLength : At(after, j);
+  } else {
+    const bool one = c == kOneOrNothing || c == n[j] || (c == kDotOrEnd && n[j] == '.');
+    matches = one && At(i + 1, j + 1);
   }
-  return matches[0][0];
+  answer = g_call << 1 | (matches ? 1 : 0);
+  return matches;
 }
 
 }  // namespace
 
 bool HasWildcard(const char* component) { return strpbrk(component, "*?<>\"") != nullptr; }
 
-bool MatchesPattern(const char* pattern, const char* name) {
-  char expression[MAX_PATH];
-  size_t length = strlen(pattern);
-  if (length >= sizeof expression) return false;
-  const bool noExtension = length > 0 && pattern[length - 1] == '.';
-  while (length > 0 && (pattern[length - 1] == '.' || pattern[length - 1] == ' ')) --length;
+bool ReadPattern(const char* text, SearchPattern* pattern) {
+  size_t length = strlen(text);
+  if (length >= sizeof pattern->expression) return false;
+  const bool noExtension = length > 0 && text[length - 1] == '.';
+  while (length > 0 && (text[length - 1] == '.' || text[length - 1] == ' ')) --length;
+  char* e = pattern->expression;
   for (size_t i = 0; i < length; ++i) {
-    const char next = i + 1 < length ? pattern[i + 1] : '\0';
-    if (pattern[i] == '?')
-      expression[i] = kOneOrNothing;
-    else if (pattern[i] == '.' && (next == '*' || next == '?'))
-      expression[i] = kDotOrEnd;
+    const char next = i + 1 < length ? text[i + 1] : '\0';
+    if (text[i] == '?')
+      e[i] = kOneOrNothing;
+    else if (text[i] == '.' && (next == '*' || next == '?'))
+      e[i] = kDotOrEnd;
     else
-      expression[i] = pattern[i];
+      e[i] = text[i];
   }
-  if (noExtension && length > 0 && expression[length - 1] == '*')
-    expression[length - 1] = kStarToLastDot;
-  return Match(expression, length, strcmp(name, "..") == 0 ? "." : name);
+  if (noExtension && length > 0 && e[length - 1] == '*') e[length - 1] = kStarToLastDot;
+  pattern->length = length;
+  return true;
+}
+
+bool MatchesPattern(const SearchPattern& pattern, const char* name) {
+  if (strcmp(name, "..") == 0) name = ".";
+  const size_t nLength = strlen(name);
+  if (nLength >= kNameMax) return false;
+  if (++g_call >> 31) {
+    // The stamps ran out: forget every answer.
+    memset(g_answers, 0, sizeof g_answers);
+    g_call = 1;
+  }
+  const char* dot = strrchr(name, '.');
+  Matcher m = {pattern.expression, pattern.length, name, nLength,
+               dot ? (size_t)(dot - name) : nLength};
+  return m.At(0, 0);
 }
