@@ -146,8 +146,10 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
     return INVALID_HANDLE_VALUE;
   }
   HANDLE found = INVALID_HANDLE_VALUE;
-  while (struct dirent* e = g_posix.readdir(d)) {
-    if (MatchesPattern(pattern, e->d_name)) {
+  SearchPattern compiled;
+  const bool valid = ReadPattern(pattern, &compiled);
+  while (struct dirent* e = valid ? g_posix.readdir(d) : nullptr) {
+    if (MatchesPattern(compiled, e->d_name)) {
       found = FoundEntry(data, e->d_name, e->d_type == DT_DIR ? S_IFDIR : S_IFREG);
       break;
     }
@@ -179,7 +181,7 @@ unsigned MapErrno(int err, const char* path) {
         memcpy(parent, path, n);
         parent[n] = '\0';
         struct stat st;
-        if (stat(parent, &st) != 0) return ERROR_PATH_NOT_FOUND;
+        if (g_posix.stat(parent, &st) != 0) return ERROR_PATH_NOT_FOUND;
       }
     }
     return ERROR_FILE_NOT_FOUND;
