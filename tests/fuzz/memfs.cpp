@@ -1,0 +1,384 @@
+#include "tests/fuzz/memfs.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "platform/posix_calls.h"
+
+namespace {
+
+struct Node {
+  mode_t mode;       // kind and permission bits
+  int parent;        // the folder that holds it; -1 once unlinked
+  int opens;         // descriptors on it
+  std::string name;
+  std::string data;  // a file's content, a link's target, a FIFO's reader mark
+};
+
+struct Descriptor {
+  int node;  // -1 once closed
+  bool writable;
+  size_t offset;
+};
+
+struct Stream {
+  int node;
+  size_t next;  // 0 is ".", 1 is "..", k > 1 is node k - 1 when it is a child
+  struct dirent entry;
+};
+
+// Where a path leads: the folder that holds its last component, and the
+// entry of that name, if there is one.
+struct Where {
+  int dir, node;
+  bool dirOnly;      // the path ends in a separator
+  bool dot;          // the last component is ".", ".." or none at all ("/")
+  const char* last;  // the last component, `length` bytes
+  size_t length;
+};
+
+struct State {
+  std::vector<Node> nodes;      // nodes[0] is the root; numbers are not reused
+  std::vector<Descriptor> fds;  // descriptor 3 + i
+  int streams;
+  uint64_t capacity, used;
+  bool privileged;
+  MemCall faultCall;
+  unsigned faultNth, faultSeen;
+  int faultErr;
+  PosixCalls saved;
+} g;
+
+const int kMaxHops = 40;  // links followed in one resolution, as on Linux
+
+int Error(int err) { return errno = err, -1; }
+
+// True (errno set) for the call armed to fail.
+bool Injected(MemCall call) {
+  if (g.faultNth == 0 || call != g.faultCall || ++g.faultSeen != g.faultNth) return false;
+  errno = g.faultErr;
+  return true;
+}
+
+bool IsDir(int node) { return S_ISDIR(g.nodes[node].mode); }
+uint64_t Free() { return g.used < g.capacity ? g.capacity - g.used : 0; }
+
+void Resize(Node& e, size_t size) {
+  g.used = g.used + size - e.data.size();
+  e.data.resize(size);
+}
+
+// A file that no folder names gives its room back once nothing holds it.
+void Release(int node) {
+  Node& e = g.nodes[node];
+  if (e.parent < 0 && e.opens == 0 && S_ISREG(e.mode)) Resize(e, 0);
+}
+
+int Child(int dir, const char* name, size_t n) {
+  if (n == 0 || (n == 1 && name[0] == '.')) return dir;
+  if (n == 2 && name[0] == '.' && name[1] == '.') return g.nodes[dir].parent;
+  for (size_t i = 1; i < g.nodes.size(); ++i) {
+    const Node& e = g.nodes[i];
+    if (e.parent == dir && e.name.size() == n && memcmp(e.name.data(), name, n) == 0) return (int)i;
+  }
+  return -1;
+}
+
+int Walk(int at, const char* path, bool follow, int* hops, Where* w);
+
+// Resolves the link `node` found in folder `dir`; a separator after the
+// link's name still asks for a folder.
+int Follow(int dir, int node, int* hops, Where* w) {
+  if (++*hops > kMaxHops) return ELOOP;
+  bool dirOnly = w->dirOnly;
+  int err = Walk(dir, g.nodes[node].data.c_str(), true, hops, w);
+  w->dirOnly = w->dirOnly || dirOnly;
+  return err;
+}
+
+int Walk(int at, const char* path, bool follow, int* hops, Where* w) {
+  if (*path == '\0') return ENOENT;
+  if (strlen(path) >= PATH_MAX) return ENAMETOOLONG;
+  if (*path == '/') at = 0;
+  for (const char* p = path;;) {
+    while (*p == '/') ++p;
+    const char* end = strchrnul(p, '/');
+    const char* next = end;
+    while (*next == '/') ++next;
+    size_t n = (size_t)(end - p);
+    if (n > NAME_MAX) return ENAMETOOLONG;
+    int node = Child(at, p, n);
+    bool link = node >= 0 && S_ISLNK(g.nodes[node].mode);
+    if (*next == '\0') {
+      bool dot = n == 0 || (p[0] == '.' && (n == 1 || (n == 2 && p[1] == '.')));
+      *w = Where{at, node, *end == '/', dot, p, n};
+      return link && (follow || w->dirOnly) ? Follow(at, node, hops, w) : 0;
+    }
+    Where target = {};
+    int err = link ? Follow(at, node, hops, &target) : 0;
+    if (err) return err;
+    if (link) node = target.node;
+    if (node < 0) return ENOENT;
+    if (!IsDir(node)) return ENOTDIR;
+    at = node;
+    p = next;
+  }
+}
+
+int Resolve(const char* path, bool follow, Where* w) {
+  int hops = 0;
+  return Walk(0, path, follow, &hops, w);
+}
+
+// As Resolve, for an entry that must exist (a folder, when the path ends in
+// a separator).
+int Find(const char* path, bool follow, Where* w) {
+  int err = Resolve(path, follow, w);
+  if (!err && w->node < 0) err = ENOENT;
+  return err ? err : w->dirOnly && !IsDir(w->node) ? ENOTDIR : 0;
+}
+
+// The name is copied before the table grows: it may lie in a link's target.
+int NewNode(const Where& w, mode_t mode) {
+  std::string name(w.last, w.length);
+  g.nodes.push_back(Node{mode, w.dir, 0, std::move(name), std::string()});
+  return (int)g.nodes.size() - 1;
+}
+
+int Describe(int node, struct stat* st) {
+  const Node& e = g.nodes[node];
+  memset(st, 0, sizeof *st);
+  st->st_dev = 1;
+  st->st_ino = (ino_t)node + 1;
+  st->st_mode = e.mode;
+  st->st_nlink = 1;
+  st->st_size = S_ISFIFO(e.mode) ? 0 : (off_t)e.data.size();
+  return 0;
+}
+
+int StatPath(MemCall call, const char* path, bool follow, struct stat* st) {
+  if (Injected(call)) return -1;
+  Where w;
+  int err = Find(path, follow, &w);
+  return err ? Error(err) : Describe(w.node, st);
+}
+
+Descriptor* FdOf(int fd) {
+  size_t i = (size_t)fd - 3;
+  return fd >= 3 && i < g.fds.size() && g.fds[i].node >= 0 ? &g.fds[i] : nullptr;
+}
+
+// Descriptor numbers are not reused before the next reset.
+int Attach(int node, bool writable) {
+  g.fds.push_back(Descriptor{node, writable, 0});
+  ++g.nodes[node].opens;
+  return (int)g.fds.size() + 2;
+}
+
+// Nothing reads a FIFO unless its mark says so, and a blocking open would
+// wait for ever: either way it fails as the non-blocking open does.
+int OpenExisting(int node, int flags) {
+  Node& e = g.nodes[node];
+  bool writing = (flags & O_ACCMODE) != O_RDONLY;
+  if (S_ISLNK(e.mode)) return Error(ELOOP);
+  if (S_ISDIR(e.mode) && writing) return Error(EISDIR);
+  if (S_ISFIFO(e.mode) && writing && e.data.empty()) return Error(ENXIO);
+  if (writing && !g.privileged && !(e.mode & S_IWUSR)) return Error(EACCES);
+  if (S_ISREG(e.mode) && writing && (flags & O_TRUNC)) Resize(e, 0);
+  return Attach(node, writing);
+}
+
+int FakeOpen(const char* path, int flags, mode_t mode) {
+  if (Injected(kMemOpen)) return -1;
+  bool create = flags & O_CREAT, exclusive = create && (flags & O_EXCL);
+  Where w;
+  int err = Resolve(path, !exclusive && !(flags & O_NOFOLLOW), &w);
+  if (err) return Error(err);
+  if (create && w.dirOnly) return Error(EISDIR);
+  if (w.node < 0 && !create) return Error(ENOENT);
+  if (w.node >= 0 && w.dirOnly && !IsDir(w.node)) return Error(ENOTDIR);
+  if (w.node >= 0) return exclusive ? Error(EEXIST) : OpenExisting(w.node, flags);
+  // A new file gets the usual umask, 022.
+  return Attach(NewNode(w, S_IFREG | (mode & 0755)), (flags & O_ACCMODE) != O_RDONLY);
+}
+
+// As on Linux, a write stores what fits and returns the short count; the
+// next one finds no room and fails.
+ssize_t FakeWrite(int fd, const void* data, size_t count) {
+  if (Injected(kMemWrite)) return -1;
+  Descriptor* d = FdOf(fd);
+  if (!d || !d->writable) return Error(EBADF);
+  Node& e = g.nodes[d->node];
+  if (S_ISFIFO(e.mode)) return (ssize_t)count;
+  uint64_t room = e.data.size() + Free();
+  size_t n = d->offset + count <= room ? count : room > d->offset ? room - d->offset : 0;
+  if (n == 0 && count > 0) return Error(ENOSPC);
+  if (d->offset + n > e.data.size()) Resize(e, d->offset + n);
+  memcpy(&e.data[0] + d->offset, data, n);
+  d->offset += n;
+  return (ssize_t)n;
+}
+
+int FakeFsync(int fd) { return Injected(kMemFsync) ? -1 : FdOf(fd) ? 0 : Error(EBADF); }
+
+int FakeFstat(int fd, struct stat* st) {
+  if (Injected(kMemFstat)) return -1;
+  return FdOf(fd) ? Describe(FdOf(fd)->node, st) : Error(EBADF);
+}
+
+// Growing takes room as if written, where Linux would leave a hole.
+int FakeFtruncate(int fd, off_t length) {
+  if (Injected(kMemFtruncate)) return -1;
+  Descriptor* d = FdOf(fd);
+  if (!d) return Error(EBADF);
+  if (length < 0 || !d->writable || !S_ISREG(g.nodes[d->node].mode)) return Error(EINVAL);
+  Resize(g.nodes[d->node], (size_t)length);
+  return 0;
+}
+
+// As on Linux, a close that reports an error has closed the descriptor.
+int FakeClose(int fd) {
+  Descriptor* d = FdOf(fd);
+  if (!d) return Error(EBADF);
+  --g.nodes[d->node].opens;
+  Release(d->node);
+  d->node = -1;
+  return Injected(kMemClose) ? -1 : 0;
+}
+
+int FakeLstat(const char* path, struct stat* st) { return StatPath(kMemLstat, path, false, st); }
+int FakeStat(const char* path, struct stat* st) { return StatPath(kMemStat, path, true, st); }
+
+int FakeChmod(const char* path, mode_t mode) {
+  if (Injected(kMemChmod)) return -1;
+  Where w;
+  int err = Find(path, true, &w);
+  if (err) return Error(err);
+  g.nodes[w.node].mode = (g.nodes[w.node].mode & S_IFMT) | (mode & 07777);
+  return 0;
+}
+
+int FakeUnlink(const char* path) {
+  if (Injected(kMemUnlink)) return -1;
+  Where w;
+  int err = Find(path, false, &w);
+  if (err) return Error(err);
+  if (w.dot || IsDir(w.node)) return Error(EISDIR);
+  g.nodes[w.node].parent = -1;
+  Release(w.node);
+  return 0;
+}
+
+int FakeRename(const char* from, const char* to) {
+  if (Injected(kMemRename)) return -1;
+  Where a, b;
+  int err = Resolve(from, false, &a);
+  if (!err) err = Resolve(to, false, &b);
+  if (!err && a.dot) err = EBUSY;
+  if (!err && a.node < 0) err = ENOENT;
+  if (!err && b.node >= 0) err = EEXIST;
+  if (!err && !IsDir(a.node) && (a.dirOnly || b.dirOnly)) err = ENOTDIR;
+  for (int dir = b.dir; !err && dir > 0; dir = g.nodes[dir].parent)
+    if (dir == a.node) err = EINVAL;  // a folder into itself
+  if (err) return Error(err);
+  g.nodes[a.node].parent = b.dir;
+  g.nodes[a.node].name.assign(b.last, b.length);
+  return 0;
+}
+
+int FakeStatvfs(const char*, struct statvfs*) { return Error(ENOSYS); }
+
+DIR* FakeOpendir(const char* path) {
+  if (Injected(kMemOpendir)) return nullptr;
+  Where w;
+  int err = Find(path, true, &w);
+  if (!err && !IsDir(w.node)) err = ENOTDIR;
+  if (err) return errno = err, nullptr;
+  ++g.streams;
+  return reinterpret_cast<DIR*>(new Stream{w.node, 0, {}});
+}
+
+struct dirent* FakeReaddir(DIR* dir) {
+  if (Injected(kMemReaddir)) return nullptr;
+  Stream* s = reinterpret_cast<Stream*>(dir);
+  for (;; ++s->next) {
+    size_t k = s->next;
+    if (k > 1 && k - 1 >= g.nodes.size()) return nullptr;
+    const Node& e = g.nodes[k < 2 ? s->node : k - 1];
+    if (k > 1 && e.parent != s->node) continue;
+    const char* name = k == 0 ? "." : k == 1 ? ".." : e.name.c_str();
+    s->entry.d_ino = (ino_t)(k < 2 ? s->node : k - 1) + 1;
+    s->entry.d_type = IFTODT(e.mode);
+    memcpy(s->entry.d_name, name, strlen(name) + 1);
+    ++s->next;
+    return &s->entry;
+  }
+}
+
+int FakeClosedir(DIR* dir) {
+  --g.streams;
+  delete reinterpret_cast<Stream*>(dir);
+  return 0;
+}
+
+}  // namespace
+
+void MemFsInstall() {
+  g.saved = g_posix;
+  g_posix = PosixCalls{FakeOpen,  FakeWrite,   FakeFsync,   FakeFstat,   FakeFtruncate,
+                       FakeClose, FakeLstat,   FakeStat,    FakeChmod,   FakeUnlink,
+                       FakeRename, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
+                       g.saved.malloc, g.saved.free};
+  MemFsReset(false);
+}
+
+void MemFsUninstall() { g_posix = g.saved; }
+
+void MemFsReset(bool privileged) {
+  g.nodes.clear();
+  g.nodes.push_back(Node{S_IFDIR | 0755, 0, 0, std::string(), std::string()});
+  g.fds.clear();
+  g.streams = 0;
+  g.used = 0;
+  g.capacity = (uint64_t)1 << 62;  // as good as unlimited, and far from overflow
+  g.privileged = privileged;
+  g.faultNth = 0;
+}
+
+bool MemFsMake(const char* path, mode_t mode, const char* data, size_t size) {
+  Where w;
+  int err = Resolve(path, false, &w);
+  if (!err && w.node >= 0) err = EEXIST;
+  if (err) return errno = err, false;
+  g.nodes[NewNode(w, mode)].data.assign(data, size);
+  if (S_ISREG(mode)) g.used += size;
+  return true;
+}
+
+void MemFsSetFree(uint64_t bytes) { g.capacity = g.used + bytes; }
+
+void MemFsFailNth(MemCall call, unsigned nth, int err) {
+  g.faultCall = call;
+  g.faultNth = nth;
+  g.faultSeen = 0;
+  g.faultErr = err;
+}
+
+const std::string* MemFsLook(const char* path, bool follow, mode_t* mode) {
+  Where w;
+  if (Find(path, follow, &w) != 0) return nullptr;
+  *mode = g.nodes[w.node].mode;
+  return &g.nodes[w.node].data;
+}
+
+int MemFsOpenCount() {
+  int open = g.streams;
+  for (const Descriptor& d : g.fds) open += d.node >= 0;
+  return open;
+}
