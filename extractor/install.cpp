@@ -30,11 +30,13 @@ BOOL WriteAll(HANDLE file, const BYTE* content, DWORD size) {
   return TRUE;
 }
 
-// Opens the staged copy for writing. A leftover of that name from an earlier
-// run is written over when it is a regular file, as any file is; one that is
-// a link, a pipe or a device is removed first, so that the content is never
-// written through it into some other file.
+// Opens the staged copy for writing: one call when no leftover of that name
+// stands from an earlier run. A leftover regular file is written over, as
+// any file is; one that is a link, a pipe or a device is removed first, so
+// that the content is never written through it into some other file.
 HANDLE CreateStagedCopy(LPCSTR temp) {
+  HANDLE file = CreateForWriting(temp, CREATE_NEW);
+  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
   DWORD leftover = GetFileAttributesA(temp);
   if (leftover != INVALID_FILE_ATTRIBUTES &&
       (leftover & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))

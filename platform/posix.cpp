@@ -120,20 +120,26 @@ HANDLE FoundEntry(LPWIN32_FIND_DATAA data, const char* name, mode_t mode) {
   return (HANDLE)&g_searchHandle;
 }
 
+// Copies the folder of `path`, whose last component starts at `last`, into
+// `dir` without its trailing separators ("/" stays, "" becomes "."). Fails
+// with ERROR_FILENAME_EXCED_RANGE when it does not fit.
+bool FolderOf(const char* path, const char* last, char dir[MAX_PATH + 1]) {
+  size_t n = (size_t)(last - path);
+  while (n > 1 && path[n - 1] == '/') --n;
+  if (n > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (n == 0)
+    strcpy(dir, ".");
+  else
+    snprintf(dir, MAX_PATH + 1, "%.*s", (int)n, path);
+  return true;
+}
+
 HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA data) {
   char dir[MAX_PATH + 1];
-  // The folder without its trailing separators ("/" stays).
-  size_t dirLength = (size_t)(pattern - path);
-  while (dirLength > 1 && path[dirLength - 1] == '/') --dirLength;
-  if (dirLength == 0) {
-    strcpy(dir, ".");
-  } else if (dirLength < sizeof dir) {
-    memcpy(dir, path, dirLength);
-    dir[dirLength] = '\0';
-  } else {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!FolderOf(path, pattern, dir)) return INVALID_HANDLE_VALUE;
   DIR* d = g_posix.opendir(dir);
   if (!d) {
     // A file where the folder should be is ERROR_DIRECTORY; a folder that
@@ -220,11 +226,8 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   if (*last == '\0') {
     // A name ending in a separator names no entry, as on Windows: not found
     // when the folder is there, its path not found when it is not.
-    char folder[MAX_PATH];
-    size_t n = (size_t)(last - path);
-    while (n > 1 && path[n - 1] == '/') --n;
-    snprintf(folder, sizeof folder, "%.*s", (int)n, path);
-    const bool there = n < sizeof folder && g_posix.lstat(folder, &st) == 0;
+    char folder[MAX_PATH + 1];
+    const bool there = FolderOf(path, last, folder) && g_posix.lstat(folder, &st) == 0;
     SetLastError(there ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
