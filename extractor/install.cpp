@@ -66,10 +66,21 @@ void CloseIfOpen(HANDLE file) {
   SetLastError(error);
 }
 
+// Writes the content to `file`: from memory, or from the package without
+// holding it. Calls WriteFile at least once, as WriteAll does.
+BOOL WriteContent(HANDLE file, const Content& content) {
+  if (content.data || content.size == 0) return WriteAll(file, content.data, content.size);
+  if (file == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return CopyFileRange(content.package, content.offset, file, content.size);
+}
+
 // Writes the content to `file`, just created as `target` (or the invalid
 // handle when it could not be).
-BOOL WriteNewFile(LPCSTR target, HANDLE file, const BYTE* content, DWORD size, FILE* log) {
-  if (!WriteAll(file, content, size)) {
+BOOL WriteNewFile(LPCSTR target, HANDLE file, const Content& content, FILE* log) {
+  if (!WriteContent(file, content)) {
     DWORD error = GetLastError();
     fprintf(log, "Line: %d error writing file to disk error-> %d\r\n", 181, (int)error);
     // The file did not exist before this run: a partial one is not left.
@@ -85,8 +96,7 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, const BYTE* content, DWORD size, F
 
 // The staged copy could not be written: the old file goes first and the new
 // content is written in its place.
-BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const BYTE* content, DWORD size,
-                    FILE* log) {
+BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const Content& content, FILE* log) {
   const DWORD error = GetLastError();
   char shown[MAX_PATH];
   fprintf(log, "Line: %d Could not write %s file to disk %d\r\n", 205, Shown(temp, shown), (int)error);
@@ -102,7 +112,7 @@ BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const BYTE* con
     return FALSE;
   }
   fprintf(log, "Line: %d opened second out file\r\n", 221);
-  if (!WriteAll(file, content, size)) {
+  if (!WriteContent(file, content)) {
     fprintf(log, "Line: %d error writing file error-> %d\r\n", 229, (int)GetLastError());
     CloseIfOpen(file);
     return FALSE;
@@ -111,6 +121,19 @@ BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const BYTE* con
   fputs("This statement only appears when  the DOC file was deleted and no temp filel\r\n", log);
   fputs("was on the DOC special case where file > 1/2 the DOC.\r\n", log);
   return TRUE;
+}
+
+// Names the staged copy and opens it for writing. Returns false when it
+// cannot be opened (r->file is then invalid).
+BOOL BeginReplacement(LPCSTR target, const Content& content, Replacement* r) {
+  lstrcpyA(r->target, target);
+  lstrcpyA(r->temp, target);
+  lstrcatA(r->temp, "TMP");
+  r->content = content;
+  r->flushed = FALSE;
+  r->flushError = ERROR_SUCCESS;
+  r->file = CreateStagedCopy(r->temp);
+  return r->file != INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -125,43 +148,83 @@ LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
   return shown;
 }
 
-BOOL InstallEntry(LPCSTR target, const BYTE* content, DWORD size, FILE* log) {
+BOOL TargetPresent(LPCSTR target) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(target, &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  if (search == INVALID_HANDLE_VALUE) return FALSE;
+  FindClose(search);
+  return TRUE;
+}
+
+BOOL TryWriteNew(LPCSTR target, const Content& content) {
+  HANDLE file = CreateForWriting(target, CREATE_NEW);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  if (!WriteContent(file, content)) {
+    CloseIfOpen(file);
+    const DWORD error = GetLastError();
+    DeleteFileA(target);
+    SetLastError(error);
+    return FALSE;
+  }
+  CloseHandle(file);
+  return TRUE;
+}
+
+BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
+  if (!BeginReplacement(target, content, r)) return FALSE;
+  if (!WriteContent(r->file, content)) {
+    CloseIfOpen(r->file);
+    const DWORD error = GetLastError();
+    DeleteFileA(r->temp);
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
+  if (!TargetPresent(target)) {
     // An absent target is created as a new file only: one that is there all
     // the same (the presence test failed, or the file came since) is
     // replaced as an existing one, never truncated in place.
     HANDLE file = CreateForWriting(target, CREATE_NEW);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
-      return WriteNewFile(target, file, content, size, log);
-  } else {
-    FindClose(search);
+      return WriteNewFile(target, file, content, log);
   }
 
-  char temp[MAX_PATH], shown[MAX_PATH];
-  lstrcpyA(temp, target);
-  lstrcatA(temp, "TMP");
-  HANDLE file = CreateStagedCopy(temp);
+  Replacement r;
+  char shown[MAX_PATH];
+  BeginReplacement(target, content, &r);
   // The old file is removed only once the new content is on stable storage.
   // A staged copy that cannot be made, or does not fit, leads to the direct
   // rewrite. Any other failure to write or flush it (an I/O error, a file
   // too large) leaves the old file as it is: the volume is not to be trusted
   // with the only copy, and the direct rewrite would meet the same failure.
-  if (!WriteAll(file, content, size)) {
+  if (!WriteContent(r.file, content)) {
     const DWORD error = GetLastError();
-    if (file == INVALID_HANDLE_VALUE || IsOutOfSpace(error))
-      return RewriteInPlace(target, temp, file, content, size, log);
-    fprintf(log, "Line: %d error writing file %s error-> %d\r\n", 204, Shown(temp, shown), (int)error);
-    return DropStagedCopy(temp, file);
+    if (r.file == INVALID_HANDLE_VALUE || IsOutOfSpace(error))
+      return RewriteInPlace(r.target, r.temp, r.file, content, log);
+    fprintf(log, "Line: %d error writing file %s error-> %d\r\n", 204, Shown(r.temp, shown), (int)error);
+    return DropStagedCopy(r.temp, r.file);
   }
-  if (!FlushFileBuffers(file)) {
-    const DWORD error = GetLastError();
-    if (IsOutOfSpace(error)) return RewriteInPlace(target, temp, file, content, size, log);
-    fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, Shown(temp, shown), (int)error);
-    return DropStagedCopy(temp, file);
+  return FinishReplacement(&r, log);
+}
+
+BOOL FinishReplacement(Replacement* r, FILE* log) {
+  char shown[MAX_PATH];
+  if (!r->flushed) {
+    r->flushed = TRUE;
+    r->flushError = FlushFileBuffers(r->file) ? ERROR_SUCCESS : GetLastError();
   }
-  CloseHandle(file);
+  if (r->flushError != ERROR_SUCCESS) {
+    SetLastError(r->flushError);
+    if (IsOutOfSpace(r->flushError)) return RewriteInPlace(r->target, r->temp, r->file, r->content, log);
+    fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, Shown(r->temp, shown),
+            (int)r->flushError);
+    return DropStagedCopy(r->temp, r->file);
+  }
+  CloseHandle(r->file);
+  LPCSTR target = r->target, temp = r->temp;
 
   // The new file takes the old one's attributes without read-only, and the
   // old one loses read-only so that it can be deleted. A target that is a

@@ -8,10 +8,15 @@
 // is deleted; when the staged copy cannot be written, the old file is deleted
 // and the new one written in its place. Progress and failures are reported
 // on standard error; the exit status is always 0.
+//
+// When standard input is a file, an entry's content is not held in memory:
+// the package's size proves it is all there before its target is touched,
+// then it is copied from the package. From a pipe, it is read whole first.
 #include "extractor/unpack.h"
 
 #include <string.h>
 
+#include "extractor/group.h"
 #include "extractor/install.h"
 #include "extractor/stream.h"
 #include "platform/platform.h"
@@ -43,18 +48,37 @@ bool ReadField(FILE* in, DWORD* value) {
   return count == sizeof bytes;
 }
 
+// The package when standard input is a file; `file` is INVALID_HANDLE_VALUE
+// for a pipe.
+struct Package {
+  HANDLE file;
+  unsigned long long size;
+};
+
+// Entries up to this size from a file are read through the stream's own
+// buffer, in the one read that brings the header: a copy by the kernel
+// would cost more calls than it saves.
+const DWORD kReadEntryMax = 1 << 16;
+
+// Ends the run over an entry that is refused before its target is touched:
+// what waits is committed first, as one at a time it would have been.
+bool Refuse(PendingGroup* group, FILE* log, const char* line) {
+  if (CommitGroup(group, log)) fputs(line, log);
+  return false;
+}
+
 // Brings one entry from the stream to the disk. Returns false when the run
 // must end; the reason has been written to `log`.
-bool UnpackEntry(FILE* in, const char* prefix, FILE* log) {
+bool UnpackEntry(FILE* in, const Package& package, const char* prefix, PendingGroup* group,
+                 FILE* log) {
   EntryHeader header;
   if (!ReadEntryHeader(in, &header)) {
     if (GetLastError() == ERROR_FILENAME_EXCED_RANGE)
-      fprintf(log, "Line: %d **entry name too long\r\n", 148);
-    else
-      fprintf(log, "Line: %d **error reading entry header\r\n", 146);
-    return false;
+      return Refuse(group, log, "Line: 148 **entry name too long\r\n");
+    return Refuse(group, log, "Line: 146 **error reading entry header\r\n");
   }
   if (strlen(prefix) + strlen(header.name) > kTargetPathMax) {
+    if (!CommitGroup(group, log)) return false;
     char shown[MAX_PATH];
     fprintf(log, "Line: %d target path too long for %s\r\n", 150, Shown(header.name, shown));
     return false;
@@ -62,26 +86,47 @@ bool UnpackEntry(FILE* in, const char* prefix, FILE* log) {
   char target[MAX_PATH];
   lstrcpyA(target, prefix);
   lstrcatA(target, header.name);
+  const char* const cut = "Line: 167 **error reading buffer\r\n";
 
-  BYTE* content = (BYTE*)LocalAlloc(LMEM_FIXED, header.size);
-  if (!content) {
-    fprintf(log, "Line: %d error allocating memory %d\r\n", 154, (int)GetLastError());
+  Content content = {NULL, package.file, 0, header.size};
+  if (package.file != INVALID_HANDLE_VALUE) {
+    // The package's size proves the content is all there before the target
+    // is touched.
+    const long long at = StreamTell(in);
+    if (at < 0 || (unsigned long long)at + header.size > package.size) return Refuse(group, log, cut);
+    content.offset = (unsigned long long)at;
+    static BYTE held[kReadEntryMax];
+    DWORD total = 0;
+    if (header.size <= kReadEntryMax) {
+      if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
+        return Refuse(group, log, cut);
+      content.data = held;
+    } else if (!StreamSeek(in, at + header.size)) {
+      return Refuse(group, log, cut);
+    }
+    return InstallGrouped(group, target, content, NULL, log);
+  }
+
+  BYTE* held = (BYTE*)LocalAlloc(LMEM_FIXED, header.size);
+  if (!held) {
+    const DWORD error = GetLastError();
+    if (!CommitGroup(group, log)) return false;
+    fprintf(log, "Line: %d error allocating memory %d\r\n", 154, (int)error);
     return false;
   }
   // The target is touched only once the whole content is in memory.
   DWORD total = 0;
-  bool ok = StreamReadFull(in, content, header.size, &total) && total == header.size;
-  if (!ok)
-    fprintf(log, "Line: %d **error reading buffer\r\n", 167);
-  else
-    ok = InstallEntry(target, content, header.size, log);
-  LocalFree(content);
-  return ok;
+  if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {
+    LocalFree(held);
+    return Refuse(group, log, cut);
+  }
+  content.data = held;
+  return InstallGrouped(group, target, content, held, log);
 }
 
 }  // namespace
 
-int RunUnpack(int argc, char** argv, FILE* in, FILE* log) {
+int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* limits) {
   _setmode(_fileno(in), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   const char* prefix = ParseArguments(argc, argv);
@@ -103,8 +148,16 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log) {
     fprintf(log, "Line: %d **package holds no entries\r\n", 133);
     return 0;
   }
-  for (DWORD index = 0; index < count; ++index)
-    if (!UnpackEntry(in, prefix, log)) return 0;
-  fputs("OK\r\n", log);
+  Package package;
+  package.file = FileUnderStream(in, &package.size);
+  PendingGroup group;
+  if (!OpenGroup(&group, limits ? *limits : kDefaultGroupLimits)) {
+    // No room for the group's table: one at a time needs none.
+    OpenGroup(&group, GroupLimits{1, 0});
+  }
+  bool ok = true;
+  for (DWORD index = 0; ok && index < count; ++index) ok = UnpackEntry(in, package, prefix, &group, log);
+  if (ok && CommitGroup(&group, log)) fputs("OK\r\n", log);
+  CloseGroup(&group);
   return 0;
 }

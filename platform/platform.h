@@ -36,4 +36,36 @@ void PrepareProcess(void);
 // buffered). Null when no stream can be made.
 FILE* OpenTextStream(FILE* stream);
 
+// The package as a file: when `stream` reads a regular file (not a pipe or a
+// terminal), returns its handle and size; otherwise INVALID_HANDLE_VALUE.
+HANDLE FileUnderStream(FILE* stream, unsigned long long* size);
+
+// The stream's position in its file, counting what it has buffered, and a
+// move to an absolute position (the buffer is dropped). Both work beyond
+// 2 GiB on 32-bit Windows too. Return -1 / FALSE on failure.
+long long StreamTell(FILE* stream);
+BOOL StreamSeek(FILE* stream, long long position);
+
+// Writes `size` bytes of `from`, read at `offset`, to `to` at its position,
+// without holding them in memory: the kernel copies them where it can, else a
+// bounded buffer does. The position of `from` does not move. Fails like
+// WriteFile; a source shorter than asked gives ERROR_HANDLE_EOF.
+BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size);
+
+// Asks the system to start writing the file's data to disk now, without
+// waiting: a later FlushFileBuffers then waits for less. A hint only.
+void StartWriteback(HANDLE file);
+
+// What makes a file itself, whatever path names it: two paths (through
+// "..", "./", links, another letter case or a second hard link) that name the
+// same file have the same identity.
+struct FileIdentity {
+  unsigned long long volume;
+  unsigned long long index;
+};
+// Of the file `path` names, following links. FALSE when nothing is there.
+BOOL GetFileIdentity(LPCSTR path, FileIdentity* id);
+// Of an open file.
+BOOL GetHandleIdentity(HANDLE file, FileIdentity* id);
+
 #endif  // PLATFORM_PLATFORM_H

@@ -52,7 +52,8 @@ void* AllocateBlock(size_t bytes) {
 
 PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
                       lstat,    stat,    chmod,   unlink,        RenameNoReplace, statvfs,
-                      opendir,  readdir, closedir, AllocateBlock, free};
+                      opendir,  readdir, closedir, AllocateBlock, free,
+                      copy_file_range, pread, sync_file_range};
 
 namespace {
 
@@ -450,6 +451,95 @@ LPSTR lstrcpyA(LPSTR to, LPCSTR from) { return strcpy(to, from); }
 LPSTR lstrcatA(LPSTR to, LPCSTR from) { return strcat(to, from); }
 int lstrcmpA(LPCSTR a, LPCSTR b) { return strcmp(a, b); }
 int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+
+HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
+  struct stat st;
+  const int fd = stream ? fileno(stream) : -1;
+  if (fd < 0 || g_posix.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return INVALID_HANDLE_VALUE;
+  *size = (unsigned long long)st.st_size;
+  return HandleOf(fd);
+}
+
+long long StreamTell(FILE* stream) { return (long long)ftello(stream); }
+
+BOOL StreamSeek(FILE* stream, long long position) {
+  return fseeko(stream, (off_t)position, SEEK_SET) == 0 ? TRUE : Fail(errno);
+}
+
+namespace {
+
+// The package holds fewer bytes than were proven to be there: it shrank.
+BOOL SourceEnded() {
+  SetLastError(ERROR_HANDLE_EOF);
+  return FALSE;
+}
+
+// The copy through memory, where the kernel will not copy between the two
+// files (another file system, an old kernel): a bounded buffer at a time.
+BOOL CopyThroughBuffer(int in, off_t offset, HANDLE to, size_t left) {
+  static char buffer[1 << 18];
+  while (left > 0) {
+    ssize_t n = g_posix.pread(in, buffer, left < sizeof buffer ? left : sizeof buffer, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(errno);
+    if (n == 0) return SourceEnded();
+    if (!WriteFile(to, buffer, (DWORD)n, nullptr, nullptr)) return FALSE;
+    offset += n;
+    left -= (size_t)n;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
+  const int in = FdOf(from), out = FdOf(to);
+  if (in < 0 || out < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  off_t at = (off_t)offset;
+  size_t left = size;
+  while (left > 0) {
+    ssize_t n = g_posix.copy_file_range(in, &at, out, nullptr, left, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+      return CopyThroughBuffer(in, at, to, left);
+    if (n < 0) return Fail(errno);
+    if (n == 0) return SourceEnded();
+    left -= (size_t)n;
+  }
+  return TRUE;
+}
+
+void StartWriteback(HANDLE file) {
+  const int fd = FdOf(file);
+  if (fd >= 0) g_posix.sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+namespace {
+
+void IdentityOf(const struct stat& st, FileIdentity* id) {
+  id->volume = (unsigned long long)st.st_dev;
+  id->index = (unsigned long long)st.st_ino;
+}
+
+}  // namespace
+
+BOOL GetFileIdentity(LPCSTR path, FileIdentity* id) {
+  struct stat st;
+  if (g_posix.stat(path, &st) != 0) return Fail(errno, path);
+  IdentityOf(st, id);
+  return TRUE;
+}
+
+BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
+  struct stat st;
+  const int fd = FdOf(file);
+  if (fd < 0 || g_posix.fstat(fd, &st) != 0) return Fail(fd < 0 ? EBADF : errno);
+  IdentityOf(st, id);
+  return TRUE;
+}
 
 int _setmode(int fd, int mode) {
   (void)mode;

@@ -7,3 +7,73 @@ FILE* OpenTextStream(FILE* stream) { return stream; }
 // Windows has no broken-pipe signal, and a file it opens never takes the
 // place of a standard handle.
 void PrepareProcess(void) {}
+
+HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
+  const int fd = stream ? _fileno(stream) : -1;
+  HANDLE file = fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)_get_osfhandle(fd);
+  LARGE_INTEGER bytes;
+  if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
+      !GetFileSizeEx(file, &bytes))
+    return INVALID_HANDLE_VALUE;
+  *size = (unsigned long long)bytes.QuadPart;
+  return file;
+}
+
+long long StreamTell(FILE* stream) { return _ftelli64(stream); }
+
+BOOL StreamSeek(FILE* stream, long long position) {
+  return _fseeki64(stream, position, SEEK_SET) == 0;
+}
+
+BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
+  // Windows copies between handles only through memory. The reads move the
+  // source's file pointer, which the runtime's stream relies on: it is put
+  // back afterwards.
+  static BYTE buffer[1 << 18];
+  LARGE_INTEGER zero, position;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(from, zero, &position, FILE_CURRENT)) return FALSE;
+  BOOL ok = TRUE;
+  while (ok && size > 0) {
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)offset;
+    DWORD want = size < sizeof buffer ? size : (DWORD)sizeof buffer, got = 0;
+    ok = SetFilePointerEx(from, at, NULL, FILE_BEGIN) && ReadFile(from, buffer, want, &got, NULL);
+    if (ok && got == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      ok = FALSE;
+    }
+    DWORD written = 0;
+    ok = ok && WriteFile(to, buffer, got, &written, NULL);
+    offset += got;
+    size -= got;
+  }
+  const DWORD error = GetLastError();
+  SetFilePointerEx(from, position, NULL, FILE_BEGIN);
+  SetLastError(error);
+  return ok;
+}
+
+// Windows starts writing a file's data when it sees fit.
+void StartWriteback(HANDLE file) { (void)file; }
+
+BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return FALSE;
+  id->volume = info.dwVolumeSerialNumber;
+  id->index = (unsigned long long)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+  return TRUE;
+}
+
+BOOL GetFileIdentity(LPCSTR path, FileIdentity* id) {
+  // No access is asked for: the file may be open for writing elsewhere,
+  // and a folder opens too.
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  const BOOL ok = GetHandleIdentity(file, id);
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  SetLastError(error);
+  return ok;
+}

@@ -33,7 +33,7 @@ Build WineBuild(const std::string& unpack, const std::string& vellomar, const st
 
 RunResult RunOn(const Build& build, const std::string& program, const std::vector<std::string>& args,
                 const std::string& input, const std::string& cwd, uint64_t addressLimit,
-                const std::vector<std::string>& wrapper) {
+                const std::vector<std::string>& wrapper, bool inputOnPipe) {
   std::vector<std::string> argv = wrapper;
   argv.insert(argv.end(), build.launcher.begin(), build.launcher.end());
   argv.push_back(program);
@@ -41,6 +41,7 @@ RunResult RunOn(const Build& build, const std::string& program, const std::vecto
   RunOptions options;
   options.cwd = cwd;
   options.env = build.env;
+  options.inputOnPipe = inputOnPipe;
   if (!build.windows) options.addressLimit = addressLimit;
   return RunProgram(argv, input, options);
 }
@@ -201,7 +202,8 @@ bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std
     wrapper = Strace(std::string("fsync:error=") + c.flushError);
   }
   Prepare(dir, c.before);
-  outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper);
+  outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,
+                       c.inputOnPipe);
   outcome->disk = Snapshot(dir.path());
   return true;
 }

@@ -36,10 +36,11 @@ Build WineBuild(const std::string& unpack, const std::string& vellomar, const st
                 const std::string& prefix);
 
 // Runs `program` (one of the build's) with `args` in `cwd`, under `wrapper`
-// (a command such as strace that runs the rest) when one is given.
+// (a command such as strace that runs the rest) when one is given, its input
+// on a pipe when `inputOnPipe`, else in a file.
 RunResult RunOn(const Build& build, const std::string& program, const std::vector<std::string>& args,
                 const std::string& input, const std::string& cwd, uint64_t addressLimit = 0,
-                const std::vector<std::string>& wrapper = {});
+                const std::vector<std::string>& wrapper = {}, bool inputOnPipe = false);
 
 // True under CI (CI set and not "false"), where a row must not be skipped.
 bool UnderCi();

@@ -60,6 +60,8 @@ struct RunOptions {
   // reader has gone.
   std::vector<int> closedFds;
   std::vector<int> brokenPipeFds;
+  // Standard input is a pipe that a writer fills, not a file.
+  bool inputOnPipe = false;
 };
 
 // True when this program (and so the programs it runs) is built with

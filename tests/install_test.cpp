@@ -37,6 +37,9 @@ class Log {
   FILE* stream_;
 };
 
+// The content the rows install, from memory.
+const Content kNew = {(const BYTE*)"new", INVALID_HANDLE_VALUE, 0, 3};
+
 // Calls the seam records, in order, for the ordering checks.
 std::vector<std::string>* g_calls;
 // lstat calls made since a row swapped it.
@@ -99,7 +102,7 @@ TEST(InstallSeamTest, Table) {
     {
       SeamGuard guard;
       c.swap();
-      result = InstallEntry("t", (const BYTE*)"new", 3, log.stream());
+      result = InstallEntry("t", kNew, log.stream());
     }
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(Visible(log.text()), Visible(c.log));
@@ -125,7 +128,7 @@ TEST(InstallSeamTest, StagedCopyIsFlushedBeforeTheOldFileGoes) {
       g_calls->push_back(std::string("rename ") + strrchr(from, '/') + " " + strrchr(to, '/'));
       return rename(from, to);
     };
-    ASSERT_TRUE(InstallEntry((dir / "t").c_str(), (const BYTE*)"new", 3, log.stream()));
+    ASSERT_TRUE(InstallEntry((dir / "t").c_str(), kNew, log.stream()));
   }
   EXPECT_EQ(calls, (std::vector<std::string>{"fsync", "unlink /t", "rename /tTMP /t"}));
   EXPECT_EQ(ReadFile(dir / "t"), "new");

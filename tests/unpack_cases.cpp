@@ -35,6 +35,17 @@ const std::string kHuge(2 << 20, 'H');
 const std::string kHalf(600 << 10, 'N');
 const std::string kHalfOld(600 << 10, 'o');
 
+// 6 MiB, more than a 4 MiB address space holds, in a pattern that shows a
+// misplaced byte.
+const std::string& Large() {
+  static const std::string large = [] {
+    std::string s(6u << 20, '\0');
+    for (size_t i = 0; i < s.size(); ++i) s[i] = (char)(i % 251);
+    return s;
+  }();
+  return large;
+}
+
 std::vector<UnpackCase> MakeCases() {
   const std::string name252(252, 'n');
   const std::string name253(253, 'n');
@@ -339,15 +350,37 @@ std::vector<UnpackCase> MakeCases() {
        Differs::kNothing,
        "ENOSPC"},
 
-      // Memory: an entry larger than the address space allowed.
-      {"content that cannot be allocated",
+      // Memory: an entry larger than the address space allowed. From a pipe
+      // it must be held whole; from a file the package's size refuses it
+      // first, and content that is there is copied without being held.
+      {"content that cannot be allocated, from a pipe",
        {},
        Package({{"first", "1"}, {"huge", "x", 0xFFFFFFF0}}),
        {},
        kGood + "Line: 154 error allocating memory 8\r\n",
        {{"first", "1"}, {"huge", kAbsent}},
        false,
+       256u << 20,
+       Differs::kNothing,
+       nullptr,
+       {nullptr, nullptr},
+       true},
+      {"content beyond the package file, refused before it is allocated",
+       {},
+       Package({{"first", "1"}, {"huge", "x", 0xFFFFFFF0}}),
+       {},
+       kGood + "Line: 167 **error reading buffer\r\n",
+       {{"first", "1"}, {"huge", kAbsent}},
+       false,
        256u << 20},
+      {"entries larger than the address space, from a file",
+       {},
+       Package({{"big", Large()}, {"old", Large()}}),
+       {{"old", "old"}},
+       kGood + kOk,
+       {{"big", Large()}, {"old", Large()}, {"oldTMP", kAbsent}},
+       false,
+       4u << 20},
   };
 }
 

@@ -64,6 +64,9 @@ struct UnpackCase {
   // injects it, whatever the build.
   const char* flushError = nullptr;
   WineDeparts wine = {nullptr, nullptr};
+  // Standard input is a pipe: the content is read whole before the target
+  // is touched. Otherwise a file, whose content is copied from it.
+  bool inputOnPipe = false;
 };
 
 const std::vector<UnpackCase>& UnpackCases();

@@ -1,0 +1,152 @@
+#include "extractor/group.h"
+
+// 512 staged copies stay well within the 1,024 descriptors a Linux process
+// gets by default; 64 MiB of them is written back long before the group's
+// flush waits for it. See the README's performance notes for the measurements.
+const GroupLimits kDefaultGroupLimits = {512, 64ull << 20};
+
+namespace {
+
+void Release(GroupEntry* e) {
+  if (e->owned) LocalFree(e->owned);
+  e->owned = NULL;
+}
+
+// Removes what an entry that will not be committed made: its staged copy,
+// or the new file that did not exist before the run.
+void Undo(GroupEntry* e) {
+  if (e->staged) {
+    CloseHandle(e->r.file);
+    DeleteFileA(e->r.temp);
+  } else {
+    DeleteFileA(e->r.target);
+  }
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+// True when `id` is a file the group will delete or rename.
+bool TouchesGroup(const PendingGroup* group, const FileIdentity& id) {
+  for (DWORD i = 0; i < group->count; ++i) {
+    const GroupEntry& e = group->entries[i];
+    if (e.staged && (SameFile(id, e.ids[0]) || SameFile(id, e.ids[1]))) return true;
+  }
+  return false;
+}
+
+// The entry on its own, one at a time.
+BOOL Alone(LPCSTR target, const Content& content, BYTE* owned, FILE* log) {
+  const BOOL ok = InstallEntry(target, content, log);
+  if (owned) LocalFree(owned);
+  return ok;
+}
+
+// Something on the entry's road failed (and the attempt removed what it
+// made): the entries before it are committed, then it is taken again one at
+// a time, so that its messages and its outcome are those of that order.
+BOOL Again(PendingGroup* group, LPCSTR target, const Content& content, BYTE* owned, FILE* log) {
+  if (!CommitGroup(group, log)) {
+    if (owned) LocalFree(owned);
+    return FALSE;
+  }
+  return Alone(target, content, owned, log);
+}
+
+}  // namespace
+
+BOOL OpenGroup(PendingGroup* group, const GroupLimits& limits) {
+  group->limits = limits;
+  group->count = group->staged = 0;
+  group->bytes = 0;
+  group->entries = NULL;
+  if (limits.entries <= 1) return TRUE;
+  group->entries = (GroupEntry*)LocalAlloc(LMEM_FIXED, limits.entries * sizeof(GroupEntry));
+  return group->entries != NULL;
+}
+
+void CloseGroup(PendingGroup* group) {
+  if (group->entries) LocalFree(group->entries);
+  group->entries = NULL;
+}
+
+BOOL CommitGroup(PendingGroup* group, FILE* log) {
+  // One wait for the disk: every staged copy reaches stable storage before
+  // any old file goes. The results are acted on in entry order below.
+  for (DWORD i = 0; i < group->count; ++i) {
+    Replacement& r = group->entries[i].r;
+    if (!group->entries[i].staged) continue;
+    r.flushed = TRUE;
+    r.flushError = FlushFileBuffers(r.file) ? ERROR_SUCCESS : GetLastError();
+  }
+  BOOL ok = TRUE;
+  for (DWORD i = 0; i < group->count; ++i) {
+    GroupEntry* e = &group->entries[i];
+    if (!ok)
+      Undo(e);
+    else if (e->staged)
+      ok = FinishReplacement(&e->r, log);
+    Release(e);
+  }
+  group->count = group->staged = 0;
+  group->bytes = 0;
+  return ok;
+}
+
+BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, BYTE* owned,
+                    FILE* log) {
+  if (group->limits.entries <= 1) return Alone(target, content, owned, log);
+  if ((group->count == group->limits.entries || group->bytes >= group->limits.bytes) &&
+      !CommitGroup(group, log)) {
+    if (owned) LocalFree(owned);
+    return FALSE;
+  }
+  GroupEntry* e = &group->entries[group->count];
+  e->owned = owned;
+  if (!TargetPresent(target)) {
+    if (TryWriteNew(target, content)) {
+      // Kept only while replacements wait: it goes if one of them ends the run.
+      if (group->staged == 0) {
+        Release(e);
+      } else {
+        e->staged = FALSE;
+        lstrcpyA(e->r.target, target);
+        ++group->count;
+      }
+      return TRUE;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) return Again(group, target, content, owned, log);
+  }
+
+  // A replacement waits behind the others only when it touches none of
+  // their files, by whatever path, and no staged copy stands in its way: a
+  // leftover one is written over, and could not be put back if the run
+  // ended before it. One whose file cannot be told goes alone.
+  char temp[MAX_PATH];
+  lstrcpyA(temp, target);
+  lstrcatA(temp, "TMP");
+  FileIdentity id;
+  const bool known = GetFileIdentity(target, &id) != FALSE;
+  const bool waits = known && (group->staged == 0 || (!TouchesGroup(group, id) &&
+                                                      GetFileAttributesA(temp) == INVALID_FILE_ATTRIBUTES));
+  if (!waits && !CommitGroup(group, log)) {
+    if (owned) LocalFree(owned);
+    return FALSE;
+  }
+  if (!known) return Alone(target, content, owned, log);
+  e = &group->entries[group->count];
+  e->owned = owned;
+  e->ids[0] = id;
+  if (!TryStage(target, content, &e->r)) return Again(group, target, content, owned, log);
+  StartWriteback(e->r.file);
+  // A package file holds the content for a direct rewrite at the commit;
+  // memory is kept only for a pipe.
+  if (content.package != INVALID_HANDLE_VALUE) e->r.content.data = NULL;
+  e->staged = TRUE;
+  ++group->count;
+  ++group->staged;
+  group->bytes += content.size;
+  if (!GetHandleIdentity(e->r.file, &e->ids[1])) return CommitGroup(group, log);
+  return TRUE;
+}
