@@ -107,9 +107,8 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   if (!TargetPresent(target)) {
     if (TryWriteNew(target, content)) {
       // Kept only while replacements wait: it goes if one of them ends the run.
-      if (group->staged == 0) {
-        Release(e);
-      } else {
+      Release(e);
+      if (group->staged > 0) {
         e->staged = FALSE;
         lstrcpyA(e->r.target, target);
         ++group->count;
@@ -119,24 +118,14 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
     if (GetLastError() != ERROR_FILE_EXISTS) return Again(group, target, content, owned, log);
   }
 
-  // A replacement waits behind the others only when it touches none of
-  // their files, by whatever path, and no staged copy stands in its way: a
-  // leftover one is written over, and could not be put back if the run
-  // ended before it. One whose file cannot be told goes alone.
-  char temp[MAX_PATH];
-  lstrcpyA(temp, target);
-  lstrcatA(temp, "TMP");
+  // A replacement waits behind the others only when its target is none of
+  // their files, by whatever path; otherwise it goes alone after them, as
+  // does one whose file cannot be told, or whose staged copy's name is taken
+  // (TryStage fails): a leftover is written over, and could not be put back
+  // if the run ended before the commit.
   FileIdentity id;
-  const bool known = GetFileIdentity(target, &id) != FALSE;
-  const bool waits = known && (group->staged == 0 || (!TouchesGroup(group, id) &&
-                                                      GetFileAttributesA(temp) == INVALID_FILE_ATTRIBUTES));
-  if (!waits && !CommitGroup(group, log)) {
-    if (owned) LocalFree(owned);
-    return FALSE;
-  }
-  if (!known) return Alone(target, content, owned, log);
-  e = &group->entries[group->count];
-  e->owned = owned;
+  if (!GetFileIdentity(target, &id) || TouchesGroup(group, id))
+    return Again(group, target, content, owned, log);
   e->ids[0] = id;
   if (!TryStage(target, content, &e->r)) return Again(group, target, content, owned, log);
   StartWriteback(e->r.file);

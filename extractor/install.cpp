@@ -123,19 +123,6 @@ BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const Content& 
   return TRUE;
 }
 
-// Names the staged copy and opens it for writing. Returns false when it
-// cannot be opened (r->file is then invalid).
-BOOL BeginReplacement(LPCSTR target, const Content& content, Replacement* r) {
-  lstrcpyA(r->target, target);
-  lstrcpyA(r->temp, target);
-  lstrcatA(r->temp, "TMP");
-  r->content = content;
-  r->flushed = FALSE;
-  r->flushError = ERROR_SUCCESS;
-  r->file = CreateStagedCopy(r->temp);
-  return r->file != INVALID_HANDLE_VALUE;
-}
-
 }  // namespace
 
 LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
@@ -171,7 +158,14 @@ BOOL TryWriteNew(LPCSTR target, const Content& content) {
 }
 
 BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
-  if (!BeginReplacement(target, content, r)) return FALSE;
+  lstrcpyA(r->target, target);
+  lstrcpyA(r->temp, target);
+  lstrcatA(r->temp, "TMP");
+  r->content = content;
+  r->flushed = FALSE;
+  r->flushError = ERROR_SUCCESS;
+  r->file = CreateForWriting(r->temp, CREATE_NEW);
+  if (r->file == INVALID_HANDLE_VALUE) return FALSE;
   if (!WriteContent(r->file, content)) {
     CloseIfOpen(r->file);
     const DWORD error = GetLastError();
@@ -194,7 +188,12 @@ BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
 
   Replacement r;
   char shown[MAX_PATH];
-  BeginReplacement(target, content, &r);
+  lstrcpyA(r.target, target);
+  lstrcpyA(r.temp, target);
+  lstrcatA(r.temp, "TMP");
+  r.content = content;
+  r.flushed = FALSE;
+  r.file = CreateStagedCopy(r.temp);
   // The old file is removed only once the new content is on stable storage.
   // A staged copy that cannot be made, or does not fit, leads to the direct
   // rewrite. Any other failure to write or flush it (an I/O error, a file
@@ -231,8 +230,10 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   // link lends none: the file it points to is not the target's to change.
   DWORD attributes = GetFileAttributesA(target);
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
-    SetFileAttributesA(target, attributes);
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+      attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
+      SetFileAttributesA(target, attributes);
+    }
     SetFileAttributesA(temp, attributes);
   }
   if (!DeleteFileA(target)) {

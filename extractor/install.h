@@ -45,6 +45,8 @@ struct Replacement {
   DWORD flushError;
 };
 // Writes the staged copy of `target` into `r`. `target` fits kTargetPathMax.
+// Fails with ERROR_FILE_EXISTS when something already stands at target +
+// "TMP": a leftover is InstallEntry's to write over.
 BOOL TryStage(LPCSTR target, const Content& content, Replacement* r);
 // Flushes the staged copy (unless done), then puts it in the old file's
 // place, as InstallEntry does after writing it; writes its diagnostics.

@@ -83,7 +83,10 @@ void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
       continue;
     }
     MakeDirs(path.substr(0, path.rfind('/')));
-    WriteFile(path, b.content, b.mode);
+    if (b.content.compare(0, kSecondNameOf.size(), kSecondNameOf) == 0)
+      EXPECT_EQ(link((dir / b.content.substr(kSecondNameOf.size())).c_str(), path.c_str()), 0) << path;
+    else
+      WriteFile(path, b.content, b.mode);
   }
 }
 
@@ -164,15 +167,17 @@ static std::string AsUnderWine(std::string err, WineDeparts wine) {
 }
 
 std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWindows,
-                                     Differs exempt, WineDeparts wine) {
+                                     Differs exempt, WineDeparts wine,
+                                     const std::pair<std::string, std::string>& names) {
   std::vector<std::string> d;
   RunResult l = onLinux.run;
   const RunResult& w = onWindows.run;
   l.err = AsUnderWine(l.err, wine);
-  if (l.out != w.out) d.push_back("stdout: Linux " + Shown(l.out) + ", Windows " + Shown(w.out));
-  if (l.err != w.err) d.push_back("stderr: Linux " + Shown(l.err) + ", Windows " + Shown(w.err));
+  const std::string &a = names.first, &b = names.second;
+  if (l.out != w.out) d.push_back("stdout: " + a + " " + Shown(l.out) + ", " + b + " " + Shown(w.out));
+  if (l.err != w.err) d.push_back("stderr: " + a + " " + Shown(l.err) + ", " + b + " " + Shown(w.err));
   if (l.status != w.status)
-    d.push_back("exit status: Linux " + std::to_string(l.status) + ", Windows " +
+    d.push_back("exit status: " + a + " " + std::to_string(l.status) + ", " + b + " " +
                 std::to_string(w.status));
   const Disk ld = Compared(onLinux.disk, exempt), wd = Compared(onWindows.disk, exempt);
   Disk all = ld;
@@ -181,7 +186,7 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
     const DiskEntry* le = Find(ld, entry.first);
     const DiskEntry* we = Find(wd, entry.first);
     if (le && we && *le == *we) continue;
-    d.push_back(entry.first + ": Linux " + Described(le) + ", Windows " + Described(we));
+    d.push_back(entry.first + ": " + a + " " + Described(le) + ", " + b + " " + Described(we));
   }
   return d;
 }

@@ -91,9 +91,12 @@ struct Outcome {
 // same bytes came out and the same files stand with the same modes.
 // `exempt` names the differences of the platforms that a row may show, and
 // `wine` a departure of Wine from Windows.
+// `names` are the two outcomes' names in the lines.
 std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWindows,
                                      Differs exempt = Differs::kNothing,
-                                     WineDeparts wine = {nullptr, nullptr});
+                                     WineDeparts wine = {nullptr, nullptr},
+                                     const std::pair<std::string, std::string>& names = {"Linux",
+                                                                                          "Windows"});
 
 // Runs an unpack row against `build` in a fresh scratch folder. Returns
 // false, with the reason in `skipped`, when the row needs a tmpfs that cannot

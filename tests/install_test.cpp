@@ -2,13 +2,16 @@
 // reaches: the platform's system calls are swapped through the seam, and the
 // package comes from a stream that fails on demand.
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 
+#include "extractor/group.h"
 #include "extractor/install.h"
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
@@ -112,26 +115,69 @@ TEST(InstallSeamTest, Table) {
   }
 }
 
-TEST(InstallSeamTest, StagedCopyIsFlushedBeforeTheOldFileGoes) {
-  ScratchDir dir;
-  WriteFile(dir / "t", "old");
-  std::vector<std::string> calls;
-  g_calls = &calls;
-  Log log;
-  {
-    SeamGuard guard;
-    g_posix.fsync = [](int fd) { return g_calls->push_back("fsync"), fsync(fd); };
-    g_posix.unlink = [](const char* p) {
-      return g_calls->push_back(std::string("unlink ") + strrchr(p, '/')), unlink(p);
-    };
-    g_posix.rename_noreplace = [](const char* from, const char* to) {
-      g_calls->push_back(std::string("rename ") + strrchr(from, '/') + " " + strrchr(to, '/'));
-      return rename(from, to);
-    };
-    ASSERT_TRUE(InstallEntry((dir / "t").c_str(), kNew, log.stream()));
+// A package on a real file, as standard input is when redirected from one.
+FILE* PackageFile(const std::string& bytes) {
+  FILE* f = tmpfile();
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  rewind(f);
+  return f;
+}
+
+// The seam's record of a run: "fsync NAME" (the name the descriptor was
+// opened with), "unlink NAME", "rename FROM TO", names relative to the
+// scratch folder.
+std::map<int, std::string> g_opened;
+std::string Name(const char* path) { return strrchr(path, '/') + 1; }
+
+void RecordFlushOrder() {
+  g_posix.open = [](const char* p, int flags, mode_t mode) {
+    int fd = open(p, flags, mode);
+    if (fd >= 0) g_opened[fd] = Name(p);
+    return fd;
+  };
+  g_posix.fsync = [](int fd) { return g_calls->push_back("fsync " + g_opened[fd]), fsync(fd); };
+  g_posix.unlink = [](const char* p) { return g_calls->push_back("unlink " + Name(p)), unlink(p); };
+  g_posix.rename_noreplace = [](const char* from, const char* to) {
+    g_calls->push_back("rename " + Name(from) + " " + Name(to));
+    return rename(from, to);
+  };
+}
+
+// Every staged copy is on stable storage before its old file goes, one
+// entry at a time and across a group: there, every flush of the group comes
+// before its first delete.
+TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
+  const struct {
+    const char* name;
+    GroupLimits limits;
+    std::vector<std::string> calls;
+  } rows[] = {
+      {"one at a time", {1, 0},
+       {"fsync aTMP", "unlink a", "rename aTMP a", "fsync bTMP", "unlink b", "rename bTMP b",
+        "fsync cTMP", "unlink c", "rename cTMP c"}},
+      {"in one group", kDefaultGroupLimits,
+       {"fsync aTMP", "fsync bTMP", "fsync cTMP", "unlink a", "rename aTMP a", "unlink b",
+        "rename bTMP b", "unlink c", "rename cTMP c"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir dir;
+    for (const char* name : {"a", "b", "c"}) WriteFile(dir / name, "old");
+    const std::string prefix = dir.path() + "/";
+    char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)prefix.c_str(), nullptr};
+    FILE* in = PackageFile(Package({{"a", "A"}, {"new", "N"}, {"b", "B"}, {"c", "C"}}));
+    std::vector<std::string> calls;
+    g_calls = &calls;
+    Log log;
+    {
+      SeamGuard guard;
+      RecordFlushOrder();
+      RunUnpack(3, argv, in, log.stream(), &row.limits);
+    }
+    fclose(in);
+    EXPECT_EQ(calls, row.calls);
+    EXPECT_EQ(ReadFile(dir / "c"), "C");
   }
-  EXPECT_EQ(calls, (std::vector<std::string>{"fsync", "unlink /t", "rename /tTMP /t"}));
-  EXPECT_EQ(ReadFile(dir / "t"), "new");
 }
 
 // A package whose stream fails (a read error, not the end) after `good`

@@ -2,6 +2,7 @@
 
 const std::string kDirectory = "<directory>";
 const std::string kAbsent = "<absent>";
+const std::string kSecondNameOf = "<second name of> ";
 
 std::string TextMode(const std::string& lines) {
   std::string s;
@@ -34,6 +35,8 @@ std::string One(const std::string& name, const std::string& data) {
 const std::string kHuge(2 << 20, 'H');
 const std::string kHalf(600 << 10, 'N');
 const std::string kHalfOld(600 << 10, 'o');
+const std::string kThird(300 << 10, 'T');
+const std::string kThirdOld(300 << 10, 't');
 
 // 6 MiB, more than a 4 MiB address space holds, in a pattern that shows a
 // misplaced byte.
@@ -323,6 +326,29 @@ std::vector<UnpackCase> MakeCases() {
        kGood + "Line: 181 error writing file to disk error-> 112\r\n",
        {{"vol/small", "s"}, {"vol/big", kAbsent}},
        true},
+
+      // Replacements wait in a group for one flush; each of these rows
+      // ends as the one-at-a-time order ends.
+      {"full volume: a staged copy that fits once the waiting old files go",
+       {"-destdir", "vol/"},
+       Package({{"a", kThird}, {"b", kThird}}),
+       {{"vol/a", kThirdOld}, {"vol/b", kThirdOld}},
+       kGood + kOk,
+       {{"vol/a", kThird}, {"vol/b", kThird}, {"vol/aTMP", kAbsent}, {"vol/bTMP", kAbsent}},
+       true},
+      {"a delete that fails in a group: later entries are not left",
+       {},
+       Package({{"a", "new a"}, {"n1", "1"}, {"d", "new d"}, {"n2", "2"}, {"b", "new b"}}),
+       {{"a", "old a"}, {"d", kDirectory}, {"b", "old b"}},
+       kGood + "Line: 252 Error deleting file d error-> 5\r\n",
+       {{"a", "new a"}, {"n1", "1"}, {"dTMP", "new d"}, {"n2", kAbsent}, {"b", "old b"},
+        {"bTMP", kAbsent}}},
+      {"the same file by other paths: ./, .. and a second name",
+       {},
+       Package({{"x", "1"}, {"y", "4"}, {"./x", "2"}, {"sub/../x", "3"}, {"xTMP", "5"}}),
+       {{"x", "old x"}, {"y", kSecondNameOf + "x"}, {"sub", kDirectory}},
+       kGood + kOk,
+       {{"x", "3"}, {"y", "4"}, {"xTMP", "5"}, {"xTMPTMP", kAbsent}, {"yTMP", kAbsent}}},
 
       // A flush of the staged copy that fails: only a full volume leads to
       // the direct rewrite.

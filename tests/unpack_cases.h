@@ -14,6 +14,8 @@
 // Contents that stand for something other than bytes.
 extern const std::string kDirectory;  // a directory
 extern const std::string kAbsent;     // nothing at that path
+// Before a run: kSecondNameOf + "x" is a hard link to the file x.
+extern const std::string kSecondNameOf;
 
 // What stands in the scratch folder before the run.
 struct Before {

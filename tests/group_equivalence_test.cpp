@@ -1,0 +1,106 @@
+// Groups change the order of a run's operations, never its outcome: every
+// end-to-end row is run through the driver with groups of one entry (the
+// one-at-a-time order), of two, and of the default size, its package on a
+// file and on a pipe, and every run must print the same lines and leave the
+// same disk as the one-at-a-time run from the same input.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "extractor/group.h"
+#include "extractor/unpack.h"
+#include "tests/e2e_runner.h"
+#include "tests/seam.h"
+#include "tests/unpack_cases.h"
+
+namespace {
+
+int g_flushErrno;
+
+// Runs the driver on row `c` in a child process, in a fresh folder, and
+// returns its log and the disk afterwards. A row's address-space limit is
+// not applied: this process already holds more than any row allows.
+Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
+  ScratchDir dir;
+  std::unique_ptr<TmpfsVolume> volume;
+  if (c.needsTmpfs) volume.reset(new TmpfsVolume(dir / "vol", 1 << 20));
+  Prepare(dir, c.before);
+  FILE* log = tmpfile();
+  FILE* input = tmpfile();
+  fwrite(c.input.data(), 1, c.input.size(), input);
+  fflush(input);
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    rewind(input);
+    FILE* in = input;
+    if (pipe) {
+      int ends[2];
+      if (::pipe(ends) != 0) _exit(126);
+      if (fork() == 0) {
+        close(ends[0]);
+        char buf[65536];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, input)) > 0;)
+          if (write(ends[1], buf, n) != (ssize_t)n) break;
+        _exit(0);
+      }
+      close(ends[1]);
+      in = fdopen(ends[0], "rb");
+    }
+    if (c.flushError) {
+      g_flushErrno = std::string(c.flushError) == "EIO" ? EIO : ENOSPC;
+      g_posix.fsync = [](int) { return errno = g_flushErrno, -1; };
+    }
+    std::vector<char*> argv = {(char*)"unpack"};
+    for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
+    argv.push_back(nullptr);
+    RunUnpack((int)argv.size() - 1, argv.data(), in, log, &limits);
+    fflush(log);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Outcome outcome;
+  outcome.run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  rewind(log);
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, log)) > 0;) outcome.run.err.append(buf, n);
+  fclose(log);
+  fclose(input);
+  outcome.disk = Snapshot(dir.path());
+  return outcome;
+}
+
+class GroupEquivalence : public ::testing::TestWithParam<UnpackCase> {};
+
+TEST_P(GroupEquivalence, SameLinesSameDisk) {
+  const UnpackCase& c = GetParam();
+  if (c.needsTmpfs && !TmpfsVolume(ScratchDir() / "probe", 4096).mounted()) {
+    if (UnderCi()) FAIL() << "cannot mount a tmpfs, and CI must not skip this row";
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  }
+  const GroupLimits sizes[] = {{2, 64 << 20}, kDefaultGroupLimits};
+  for (bool pipe : {false, true}) {
+    const Outcome alone = RunInChild(c, GroupLimits{1, 0}, pipe);
+    EXPECT_EQ(alone.run.status, 0);
+    for (const GroupLimits& limits : sizes) {
+      const std::string where = std::string(pipe ? "pipe" : "file") + ", groups of " +
+                                std::to_string(limits.entries);
+      const Outcome grouped = RunInChild(c, limits, pipe);
+      EXPECT_EQ(Visible(grouped.run.err), Visible(alone.run.err)) << where;
+      EXPECT_EQ(grouped.run.status, 0) << where;
+      for (const std::string& d : Differences(alone, grouped, Differs::kNothing, {nullptr, nullptr},
+                                              {"one at a time", "grouped"}))
+        ADD_FAILURE() << where << ": the orders differ in " << d;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GroupEquivalence, ::testing::ValuesIn(UnpackCases()),
+                         [](const auto& info) { return RowTestName(info.index, info.param.name); });
+
+}  // namespace
