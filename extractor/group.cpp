@@ -73,12 +73,22 @@ void CloseGroup(PendingGroup* group) {
 
 BOOL CommitGroup(PendingGroup* group, FILE* log) {
   // One wait for the disk: every staged copy reaches stable storage before
-  // any old file goes. The results are acted on in entry order below.
+  // any old file goes. Each volume of the group is flushed whole, which costs
+  // far less than one file after the other; where that cannot be trusted,
+  // each copy is flushed on its own. The results are acted on in entry
+  // order below.
+  bool tried = false, whole = false;
+  unsigned long long volume = 0;
   for (DWORD i = 0; i < group->count; ++i) {
-    Replacement& r = group->entries[i].r;
-    if (!group->entries[i].staged) continue;
-    r.flushed = TRUE;
-    r.flushError = FlushFileBuffers(r.file) ? ERROR_SUCCESS : GetLastError();
+    GroupEntry* e = &group->entries[i];
+    if (!e->staged) continue;
+    if (!tried || e->ids[1].volume != volume) {
+      tried = true;
+      volume = e->ids[1].volume;
+      whole = FlushVolumeOf(e->r.file) != FALSE;
+    }
+    e->r.flushed = TRUE;
+    e->r.flushError = whole || FlushFileBuffers(e->r.file) ? ERROR_SUCCESS : GetLastError();
   }
   BOOL ok = TRUE;
   for (DWORD i = 0; i < group->count; ++i) {
@@ -128,7 +138,6 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
     return Again(group, target, content, owned, log);
   e->ids[0] = id;
   if (!TryStage(target, content, &e->r)) return Again(group, target, content, owned, log);
-  StartWriteback(e->r.file);
   // A package file holds the content for a direct rewrite at the commit;
   // memory is kept only for a pipe.
   if (content.package != INVALID_HANDLE_VALUE) e->r.content.data = NULL;
@@ -136,6 +145,7 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   ++group->count;
   ++group->staged;
   group->bytes += content.size;
+  e->ids[1] = id;
   if (!GetHandleIdentity(e->r.file, &e->ids[1])) return CommitGroup(group, log);
   return TRUE;
 }

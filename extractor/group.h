@@ -3,11 +3,11 @@
 //
 // One at a time, a replacement costs a flush of its staged copy, a wait of a
 // few hundred microseconds that dwarfs the rest of its work. Here a staged
-// copy is written, its writeback started, and the entry waits in a group; the
-// group is committed in entry order (every staged copy flushed, then each
-// entry's attributes, delete and rename, as one at a time) when it is full,
-// when the next entry touches a file of the group, when anything on the next
-// entry's road fails, and at the end of the stream. A failed road is taken
+// copy is written and the entry waits in a group; the group is committed in
+// entry order (every staged copy flushed, then each entry's attributes,
+// delete and rename, as one at a time) when it is full, when the next
+// entry's target is a file of the group, when anything on the next entry's
+// road fails, and at the end of the stream. A failed road is taken
 // again one at a time after the commit, so that a run prints and leaves
 // exactly what the one-at-a-time order prints and leaves; a commit that ends
 // the run removes what later entries of the group made.

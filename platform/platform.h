@@ -52,9 +52,15 @@ BOOL StreamSeek(FILE* stream, long long position);
 // WriteFile; a source shorter than asked gives ERROR_HANDLE_EOF.
 BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size);
 
-// Asks the system to start writing the file's data to disk now, without
-// waiting: a later FlushFileBuffers then waits for less. A hint only.
-void StartWriteback(HANDLE file);
+// Brings everything the volume that holds `file` has to stable storage, in
+// one pass (sorted writes, one journal commit): far cheaper than flushing
+// many files one after the other. Returns TRUE only when that is done and
+// no write to the volume has failed since `file` was opened, so that every
+// file written to it since then is as flushed as FlushFileBuffers would
+// leave it. FALSE tells nothing about any one file: flush each to know.
+// Windows offers it only to administrators: always FALSE there, and on
+// Linux kernels before 5.8, whose syncfs does not report write errors.
+BOOL FlushVolumeOf(HANDLE file);
 
 // What makes a file itself, whatever path names it: two paths (through
 // "..", "./", links, another letter case or a second hard link) that name the

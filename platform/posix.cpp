@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -53,7 +54,7 @@ void* AllocateBlock(size_t bytes) {
 PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
                       lstat,    stat,    chmod,   unlink,        RenameNoReplace, statvfs,
                       opendir,  readdir, closedir, AllocateBlock, free,
-                      copy_file_range, pread, sync_file_range};
+                      copy_file_range, pread, syncfs};
 
 namespace {
 
@@ -512,9 +513,24 @@ BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size
   return TRUE;
 }
 
-void StartWriteback(HANDLE file) {
+namespace {
+
+// syncfs reports the write errors of its file system since Linux 5.8.
+bool SyncfsReportsErrors() {
+  static const bool reports = [] {
+    struct utsname u;
+    int major = 0, minor = 0;
+    return uname(&u) == 0 && sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
+           (major > 5 || (major == 5 && minor >= 8));
+  }();
+  return reports;
+}
+
+}  // namespace
+
+BOOL FlushVolumeOf(HANDLE file) {
   const int fd = FdOf(file);
-  if (fd >= 0) g_posix.sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  return fd >= 0 && SyncfsReportsErrors() && g_posix.syncfs(fd) == 0;
 }
 
 namespace {

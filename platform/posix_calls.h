@@ -32,7 +32,7 @@ struct PosixCalls {
   ssize_t (*copy_file_range)(int in, off_t* inOffset, int out, off_t* outOffset, size_t count,
                              unsigned flags);
   ssize_t (*pread)(int fd, void* data, size_t count, off_t offset);
-  int (*sync_file_range)(int fd, off_t offset, off_t count, unsigned flags);
+  int (*syncfs)(int fd);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

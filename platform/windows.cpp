@@ -54,8 +54,10 @@ BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size
   return ok;
 }
 
-// Windows starts writing a file's data when it sees fit.
-void StartWriteback(HANDLE file) { (void)file; }
+BOOL FlushVolumeOf(HANDLE file) {
+  (void)file;
+  return FALSE;
+}
 
 BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
   BY_HANDLE_FILE_INFORMATION info;

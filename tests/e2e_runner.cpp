@@ -204,7 +204,7 @@ bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std
   std::vector<std::string> wrapper;
   if (c.flushError) {
     if (!StraceInstalled(skipped)) return false;
-    wrapper = Strace(std::string("fsync:error=") + c.flushError);
+    wrapper = Strace(std::string("fsync,syncfs:error=") + c.flushError);
   }
   Prepare(dir, c.before);
   outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,

@@ -43,6 +43,10 @@ const std::vector<Scenario>& Scenarios() {
        true},
       // dest/fTMP is a link to victim, outside dest (made by the test).
       {"planted link", {{"dest/f", "old f"}}, {{"f", "new f"}}},
+      // Content over 64 KiB is copied from the package, not read.
+      {"copied from the package",
+       {{"dest/big", "the old big file"}},
+       {{"big", std::string(100 << 10, 'b')}, {"fresh", std::string(70 << 10, 'f')}}},
   };
   return scenarios;
 }
@@ -122,14 +126,17 @@ std::vector<std::string> ErrorsOf(const Site& site) {
   if (site.call == "write" || site.call == "fsync" || (site.call == "openat" && creates))
     errors.push_back("ENOSPC");
   if ((site.call == "openat" && creates) || site.call == "unlink") errors.push_back("EACCES");
-  if (site.call == "renameat2" || site.call == "rename") errors.push_back("EXDEV");
+  if (site.call == "renameat2" || site.call == "rename" || site.call == "copy_file_range")
+    errors.push_back("EXDEV");
+  if (site.call == "copy_file_range") errors.push_back("ENOSPC");
   return errors;
 }
 
 const std::set<std::string> kFileCalls = {
     "openat", "open",  "creat",     "read",     "write",  "fsync",      "fdatasync", "close",
     "chmod",  "fchmod", "fchmodat", "unlink",   "unlinkat", "rename",   "renameat", "renameat2",
-    "stat",   "lstat", "fstat",     "newfstatat", "statx", "ftruncate", "link",      "linkat"};
+    "stat",   "lstat", "fstat",     "newfstatat", "statx", "ftruncate", "link",      "linkat",
+    "copy_file_range", "pread64", "lseek", "syncfs"};
 
 // The file-related calls after the first read of standard input.
 std::vector<Site> SitesOf(const std::string& traceFile) {

@@ -54,6 +54,7 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
     if (c.flushError) {
       g_flushErrno = std::string(c.flushError) == "EIO" ? EIO : ENOSPC;
       g_posix.fsync = [](int) { return errno = g_flushErrno, -1; };
+      g_posix.syncfs = [](int) { return errno = g_flushErrno, -1; };
     }
     std::vector<char*> argv = {(char*)"unpack"};
     for (const std::string& a : c.args) argv.push_back((char*)a.c_str());

@@ -123,9 +123,9 @@ FILE* PackageFile(const std::string& bytes) {
   return f;
 }
 
-// The seam's record of a run: "fsync NAME" (the name the descriptor was
-// opened with), "unlink NAME", "rename FROM TO", names relative to the
-// scratch folder.
+// The seam's record of a run: "write NAME", "fsync NAME", "syncfs NAME"
+// (the name the descriptor was opened with), "unlink NAME", "rename FROM
+// TO", names relative to the scratch folder.
 std::map<int, std::string> g_opened;
 std::string Name(const char* path) { return strrchr(path, '/') + 1; }
 
@@ -135,7 +135,11 @@ void RecordFlushOrder() {
     if (fd >= 0) g_opened[fd] = Name(p);
     return fd;
   };
+  g_posix.write = [](int fd, const void* data, size_t n) {
+    return g_calls->push_back("write " + g_opened[fd]), write(fd, data, n);
+  };
   g_posix.fsync = [](int fd) { return g_calls->push_back("fsync " + g_opened[fd]), fsync(fd); };
+  g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), syncfs(fd); };
   g_posix.unlink = [](const char* p) { return g_calls->push_back("unlink " + Name(p)), unlink(p); };
   g_posix.rename_noreplace = [](const char* from, const char* to) {
     g_calls->push_back("rename " + Name(from) + " " + Name(to));
@@ -143,21 +147,31 @@ void RecordFlushOrder() {
   };
 }
 
-// Every staged copy is on stable storage before its old file goes, one
-// entry at a time and across a group: there, every flush of the group comes
-// before its first delete.
+// Every staged copy is on stable storage before its old file goes: one
+// entry at a time, each is flushed; in a group, the volume is flushed once
+// after the last staged copy is written and before the first old file goes
+// (each copy is flushed on its own where that flush fails).
 TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
+  const std::vector<std::string> commits = {"unlink a", "rename aTMP a", "unlink b", "rename bTMP b",
+                                            "unlink c", "rename cTMP c"};
+  auto Then = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const std::vector<std::string> written = {"write aTMP", "write new", "write bTMP", "write cTMP"};
   const struct {
     const char* name;
     GroupLimits limits;
+    bool volumeFlushFails;
     std::vector<std::string> calls;
   } rows[] = {
-      {"one at a time", {1, 0},
-       {"fsync aTMP", "unlink a", "rename aTMP a", "fsync bTMP", "unlink b", "rename bTMP b",
-        "fsync cTMP", "unlink c", "rename cTMP c"}},
-      {"in one group", kDefaultGroupLimits,
-       {"fsync aTMP", "fsync bTMP", "fsync cTMP", "unlink a", "rename aTMP a", "unlink b",
-        "rename bTMP b", "unlink c", "rename cTMP c"}},
+      {"one at a time", {1, 0}, false,
+       {"write aTMP", "fsync aTMP", "unlink a", "rename aTMP a", "write new", "write bTMP",
+        "fsync bTMP", "unlink b", "rename bTMP b", "write cTMP", "fsync cTMP", "unlink c",
+        "rename cTMP c"}},
+      {"in one group", kDefaultGroupLimits, false, Then(Then(written, {"syncfs aTMP"}), commits)},
+      {"in one group, the volume's flush failing", kDefaultGroupLimits, true,
+       Then(Then(written, {"syncfs aTMP", "fsync aTMP", "fsync bTMP", "fsync cTMP"}), commits)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -172,6 +186,8 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     {
       SeamGuard guard;
       RecordFlushOrder();
+      if (row.volumeFlushFails)
+        g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), errno = EIO, -1; };
       RunUnpack(3, argv, in, log.stream(), &row.limits);
     }
     fclose(in);

@@ -38,11 +38,11 @@ const std::string kHalfOld(600 << 10, 'o');
 const std::string kThird(300 << 10, 'T');
 const std::string kThirdOld(300 << 10, 't');
 
-// 6 MiB, more than a 4 MiB address space holds, in a pattern that shows a
+// 12 MiB, more than an 8 MiB address space holds, in a pattern that shows a
 // misplaced byte.
 const std::string& Large() {
   static const std::string large = [] {
-    std::string s(6u << 20, '\0');
+    std::string s(12u << 20, '\0');
     for (size_t i = 0; i < s.size(); ++i) s[i] = (char)(i % 251);
     return s;
   }();
@@ -406,7 +406,7 @@ std::vector<UnpackCase> MakeCases() {
        kGood + kOk,
        {{"big", Large()}, {"old", Large()}, {"oldTMP", kAbsent}},
        false,
-       4u << 20},
+       8u << 20},
   };
 }
 

@@ -62,8 +62,8 @@ struct UnpackCase {
   // Under Wine the 32-bit address space is the limit.
   uint64_t addressLimit = 0;
   Differs differs = Differs::kNothing;
-  // Every flush of the run fails with this error ("EIO", "ENOSPC"): strace
-  // injects it, whatever the build.
+  // Every flush of the run (of a file or of its volume) fails with this
+  // error ("EIO", "ENOSPC"): strace injects it, whatever the build.
   const char* flushError = nullptr;
   WineDeparts wine = {nullptr, nullptr};
   // Standard input is a pipe: the content is read whole before the target
