@@ -227,6 +227,11 @@ ssize_t FakeWrite(int fd, const void* data, size_t count) {
 
 int FakeFsync(int fd) { return Injected(kMemFsync) ? -1 : FdOf(fd) ? 0 : Error(EBADF); }
 
+// The package is never a file here (it comes from a stream without a
+// descriptor): nothing is copied from it.
+ssize_t FakeCopyFileRange(int, off_t*, int, off_t*, size_t, unsigned) { return Error(EBADF); }
+ssize_t FakePread(int, void*, size_t, off_t) { return Error(EBADF); }
+
 int FakeFstat(int fd, struct stat* st) {
   if (Injected(kMemFstat)) return -1;
   return FdOf(fd) ? Describe(FdOf(fd)->node, st) : Error(EBADF);
@@ -334,7 +339,9 @@ void MemFsInstall() {
   g_posix = PosixCalls{FakeOpen,  FakeWrite,   FakeFsync,   FakeFstat,   FakeFtruncate,
                        FakeClose, FakeLstat,   FakeStat,    FakeChmod,   FakeUnlink,
                        FakeRename, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
-                       g.saved.malloc, g.saved.free};
+                       g.saved.malloc, g.saved.free, FakeCopyFileRange, FakePread,
+                       // A volume's flush fails where a file's would.
+                       FakeFsync};
   MemFsReset(false);
 }
 
