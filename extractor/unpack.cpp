@@ -19,6 +19,7 @@
 #include "extractor/group.h"
 #include "extractor/install.h"
 #include "extractor/stream.h"
+#include "format/reader.h"
 #include "platform/platform.h"
 
 namespace {
@@ -38,16 +39,6 @@ const char* ParseArguments(int argc, char** argv) {
   return prefix;
 }
 
-// Reads a 32-bit field; bytes the stream does not hold read as 0. Returns
-// false when fewer than four bytes came.
-bool ReadField(FILE* in, DWORD* value) {
-  BYTE bytes[4] = {0, 0, 0, 0};
-  DWORD count = 0;
-  StreamRead(in, bytes, sizeof bytes, &count);
-  *value = DecodeLe32(bytes);
-  return count == sizeof bytes;
-}
-
 // The package when standard input is a file; `file` is INVALID_HANDLE_VALUE
 // for a pipe. `position` follows the stream through the package, so that
 // no entry costs a call to ask for it.
@@ -62,6 +53,9 @@ struct Package {
 // would cost more calls than it saves.
 const DWORD kReadEntryMax = 1 << 16;
 
+// The content a group may hold in memory when the package comes from a pipe.
+const unsigned long long kPipeGroupBytes = 8u << 20;
+
 // Ends the run over an entry that is refused before its target is touched:
 // what waits is committed first, as one at a time it would have been.
 bool Refuse(PendingGroup* group, FILE* log, const char* line) {
@@ -74,11 +68,9 @@ bool Refuse(PendingGroup* group, FILE* log, const char* line) {
 bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* group,
                  FILE* log) {
   EntryHeader header;
-  if (!ReadEntryHeader(in, &header)) {
-    if (GetLastError() == ERROR_FILENAME_EXCED_RANGE)
-      return Refuse(group, log, "Line: 148 **entry name too long\r\n");
-    return Refuse(group, log, "Line: 146 **error reading entry header\r\n");
-  }
+  const FormatRead read = ReadEntryHeader(in, &header);
+  if (read == kFormatNameTooLong) return Refuse(group, log, "Line: 148 **entry name too long\r\n");
+  if (read != kFormatComplete) return Refuse(group, log, "Line: 146 **error reading entry header\r\n");
   if (strlen(prefix) + strlen(header.name) > kTargetPathMax) {
     if (!CommitGroup(group, log)) return false;
     char shown[MAX_PATH];
@@ -134,16 +126,17 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
   _setmode(_fileno(stdout), _O_BINARY);
   const char* prefix = ParseArguments(argc, argv);
 
-  DWORD magic = 0;
-  ReadField(in, &magic);
+  uint32_t magic = 0;
+  size_t got = 0;
+  ReadField(in, &magic, &got);
   if (magic != kPackageMagic) {
     fprintf(log, "Bad Magic Number %d\r\n", (int)magic);
     return 0;
   }
   fprintf(log, "Good Magic Number. %d\r\n", (int)kPackageMagic);
 
-  DWORD count = 0;
-  if (!ReadField(in, &count)) {
+  uint32_t count = 0;
+  if (ReadField(in, &count, &got) != kFormatComplete) {
     fprintf(log, "Line: %d **error reading entry count\r\n", 131);
     return 0;
   }
@@ -156,8 +149,13 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
   const long long start = package.file != INVALID_HANDLE_VALUE ? StreamTell(in) : -1;
   if (start < 0) package.file = INVALID_HANDLE_VALUE;
   package.position = (unsigned long long)start;
+  // From a pipe, the entries of a group keep their content in memory until
+  // the commit (a failed flush may need it again): a bounded amount.
+  GroupLimits bounds = limits ? *limits : kDefaultGroupLimits;
+  if (package.file == INVALID_HANDLE_VALUE && bounds.bytes > kPipeGroupBytes)
+    bounds.bytes = kPipeGroupBytes;
   PendingGroup group;
-  if (!OpenGroup(&group, limits ? *limits : kDefaultGroupLimits)) {
+  if (!OpenGroup(&group, bounds)) {
     // No room for the group's table: one at a time needs none.
     OpenGroup(&group, GroupLimits{1, 0});
   }

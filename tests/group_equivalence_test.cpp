@@ -29,28 +29,12 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
   if (c.needsTmpfs) volume.reset(new TmpfsVolume(dir / "vol", 1 << 20));
   Prepare(dir, c.before);
   FILE* log = tmpfile();
-  FILE* input = tmpfile();
-  fwrite(c.input.data(), 1, c.input.size(), input);
-  fflush(input);
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
-    rewind(input);
-    FILE* in = input;
-    if (pipe) {
-      int ends[2];
-      if (::pipe(ends) != 0) _exit(126);
-      if (fork() == 0) {
-        close(ends[0]);
-        char buf[65536];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, input)) > 0;)
-          if (write(ends[1], buf, n) != (ssize_t)n) break;
-        _exit(0);
-      }
-      close(ends[1]);
-      in = fdopen(ends[0], "rb");
-    }
+    FILE* in = pipe ? fdopen(PipeFilledWith(c.input), "rb") : tmpfile();
+    if (!pipe) fwrite(c.input.data(), 1, c.input.size(), in), rewind(in);
     if (c.flushError) {
       g_flushErrno = std::string(c.flushError) == "EIO" ? EIO : ENOSPC;
       g_posix.fsync = [](int) { return errno = g_flushErrno, -1; };
@@ -71,7 +55,6 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
   char buf[4096];
   for (size_t n; (n = fread(buf, 1, sizeof buf, log)) > 0;) outcome.run.err.append(buf, n);
   fclose(log);
-  fclose(input);
   outcome.disk = Snapshot(dir.path());
   return outcome;
 }

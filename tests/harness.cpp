@@ -112,6 +112,22 @@ int TempFile() {
 
 }  // namespace
 
+int PipeFilledWith(const std::string& data) {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  if (fork() == 0) {
+    close(ends[0]);
+    for (size_t done = 0; done < data.size();) {
+      ssize_t n = write(ends[1], data.data() + done, data.size() - done);
+      if (n <= 0) break;
+      done += (size_t)n;
+    }
+    _exit(0);
+  }
+  close(ends[1]);
+  return ends[0];
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
                      const RunOptions& options) {
   // Files, not pipes, on all three streams: nothing can block, whatever the
@@ -132,23 +148,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    if (options.inputOnPipe) {
-      int ends[2];
-      if (pipe(ends) != 0) _exit(126);
-      if (fork() == 0) {
-        close(ends[0]);
-        std::string data = Slurp(in);
-        for (size_t done = 0; done < data.size();) {
-          ssize_t n = write(ends[1], data.data() + done, data.size() - done);
-          if (n <= 0) _exit(0);
-          done += (size_t)n;
-        }
-        _exit(0);
-      }
-      close(ends[1]);
-      dup2(ends[0], in);
-      close(ends[0]);
-    }
+    if (options.inputOnPipe) dup2(PipeFilledWith(input), in);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);

@@ -68,6 +68,10 @@ struct RunOptions {
 // AddressSanitizer, under which an address-space limit cannot be set.
 bool SanitizedBuild();
 
+// The read end of a pipe that a child process fills with `data`, then
+// closes; -1 when no pipe can be made.
+int PipeFilledWith(const std::string& data);
+
 // Runs `argv` (argv[0] is the program's path) with `input` on standard input
 // and returns what it wrote and how it ended.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
