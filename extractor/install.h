@@ -4,7 +4,7 @@
 
 #include <stdio.h>
 
-#include "extractor/package_format.h"
+#include "format/package_format.h"
 #include "platform/platform.h"
 
 // Where an entry's content is: in memory at `data`, or, when `data` is null,

@@ -8,8 +8,8 @@
 //     data       size bytes, as is
 //
 // Integers are little-endian; there is no padding, trailer or checksum.
-#ifndef EXTRACTOR_PACKAGE_FORMAT_H
-#define EXTRACTOR_PACKAGE_FORMAT_H
+#ifndef FORMAT_PACKAGE_FORMAT_H
+#define FORMAT_PACKAGE_FORMAT_H
 
 #include <stdint.h>
 
@@ -26,4 +26,9 @@ inline uint32_t DecodeLe32(const unsigned char bytes[4]) {
          (uint32_t)bytes[3] << 24;
 }
 
-#endif  // EXTRACTOR_PACKAGE_FORMAT_H
+// Encodes one of the format's integers into its four bytes.
+inline void EncodeLe32(uint32_t value, unsigned char bytes[4]) {
+  for (int i = 0; i < 4; ++i) bytes[i] = (unsigned char)(value >> (8 * i));
+}
+
+#endif  // FORMAT_PACKAGE_FORMAT_H

@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "extractor/package_format.h"
+#include "format/reader.h"
 
 namespace {
 
@@ -227,8 +227,8 @@ bool Put(FILE* out, const char* outName, const void* bytes, size_t n, FILE* err)
 }
 
 bool PutLe32(FILE* out, const char* outName, uint32_t v, FILE* err) {
-  const unsigned char bytes[4] = {(unsigned char)v, (unsigned char)(v >> 8),
-                                  (unsigned char)(v >> 16), (unsigned char)(v >> 24)};
+  unsigned char bytes[4];
+  EncodeLe32(v, bytes);
   return Put(out, outName, bytes, sizeof bytes, err);
 }
 
@@ -319,11 +319,7 @@ int PackFiles(const Options& o, FILE* out, FILE* err) {
   return PutPackage(out, "standard output", items, o.windows, err) ? 0 : 1;
 }
 
-// Reads up to `n` bytes into `bytes`, storing how many came in `got`.
-// Returns false, with a message, on a read error.
-bool Take(FILE* in, void* bytes, size_t n, size_t* got, FILE* err) {
-  *got = fread(bytes, 1, n, in);
-  if (!ferror(in)) return true;
+bool CannotReadInput(FILE* err) {
   fprintf(err, "pack: cannot read standard input: %s\n", strerror(errno));
   return false;
 }
@@ -331,26 +327,27 @@ bool Take(FILE* in, void* bytes, size_t n, size_t* got, FILE* err) {
 // Reads the magic and the count. Returns false, with a message, unless the
 // stream begins as a package does.
 bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
-  unsigned char field[4];
+  uint32_t magic = 0;
   size_t got = 0;
-  if (!Take(in, field, sizeof field, &got, err)) return false;
-  if (got < sizeof field) {
+  if (ReadField(in, &magic, &got) == kFormatFailed) return CannotReadInput(err);
+  if (got < 4) {
     fprintf(err, "pack: not a package: the stream ends after %zu of the 4 bytes of its magic\n",
             got);
     return false;
   }
-  if (DecodeLe32(field) != kPackageMagic) {
+  if (magic != kPackageMagic) {
+    unsigned char field[4];
+    EncodeLe32(magic, field);
     fprintf(err, "pack: not a package: it begins %02X %02X %02X %02X, not %02X %02X %02X %02X\n",
             field[0], field[1], field[2], field[3], kPackageMagic & 0xFF, kPackageMagic >> 8 & 0xFF,
             kPackageMagic >> 16 & 0xFF, kPackageMagic >> 24);
     return false;
   }
-  if (!Take(in, field, sizeof field, &got, err)) return false;
-  if (got < sizeof field) {
+  if (ReadField(in, count, &got) == kFormatFailed) return CannotReadInput(err);
+  if (got < 4) {
     fprintf(err, "pack: the stream ends after %zu of the 4 bytes of the entry count\n", got);
     return false;
   }
-  *count = DecodeLe32(field);
   if (*count == 0) {
     fputs("pack: the entry count is 0; a package holds at least 1 entry\n", err);
     return false;
@@ -361,47 +358,40 @@ bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
 // Reads entry `index` (from 1) of `count` and lists it once it is complete.
 // Returns false, with a message, when the entry is cut short or malformed.
 bool TakeEntry(FILE* in, uint32_t index, uint32_t count, uint64_t* total, FILE* out, FILE* err) {
-  unsigned char field[4];
-  size_t got = 0;
-  if (!Take(in, field, sizeof field, &got, err)) return false;
-  if (got == 0) {
-    fprintf(err, "pack: the stream ends after %u of the %u entries it declares\n", index - 1,
-            count);
-    return false;
-  }
-  char name[kNameField];
-  size_t n = 0;
-  bool cut = got < sizeof field;
-  while (!cut) {
-    if (n == kNameField) {
+  EntryHeader header;
+  switch (ReadEntryHeader(in, &header)) {
+    case kFormatComplete:
+      break;
+    case kFormatFailed:
+      return CannotReadInput(err);
+    case kFormatEnded:
+      fprintf(err, "pack: the stream ends after %u of the %u entries it declares\n", index - 1,
+              count);
+      return false;
+    case kFormatNameTooLong:
       fprintf(err, "pack: entry %u of %u: no NUL ends its name within %u bytes\n", index, count,
               kNameField);
       return false;
-    }
-    if (!Take(in, &name[n], 1, &got, err)) return false;
-    cut = got == 0;
-    if (!cut && name[n++] == '\0') break;
+    case kFormatCut:
+      fprintf(err, "pack: entry %u of %u: the stream ends inside its header\n", index, count);
+      return false;
   }
-  if (cut) {
-    fprintf(err, "pack: entry %u of %u: the stream ends inside its header\n", index, count);
-    return false;
-  }
-  const uint32_t size = DecodeLe32(field);
-  uint32_t left = size;
+  uint32_t left = header.size;
   char chunk[kChunk];
   while (left > 0) {
     const size_t want = std::min<size_t>(left, sizeof chunk);
-    if (!Take(in, chunk, want, &got, err)) return false;
+    size_t got = 0;
+    if (ReadBytes(in, chunk, want, &got) == kFormatFailed) return CannotReadInput(err);
     left -= (uint32_t)got;
     if (got < want) break;
   }
   if (left > 0) {
     fprintf(err, "pack: entry %u of %u (%s): the stream ends after %u of its %u data bytes\n",
-            index, count, name, size - left, size);
+            index, count, header.name, header.size - left, header.size);
     return false;
   }
-  fprintf(out, "%10u %s\n", size, name);
-  *total += size;
+  fprintf(out, "%10u %s\n", header.size, header.name);
+  *total += header.size;
   return true;
 }
 
@@ -416,7 +406,9 @@ int ListPackage(FILE* in, FILE* out, FILE* err) {
     uint64_t extra = 0;
     char chunk[kChunk];
     size_t got = 0;
-    while ((ok = Take(in, chunk, sizeof chunk, &got, err)) && got > 0) extra += got;
+    FormatRead r;
+    while ((r = ReadBytes(in, chunk, sizeof chunk, &got)) != kFormatFailed && got > 0) extra += got;
+    if (r == kFormatFailed) ok = CannotReadInput(err);
     if (ok && extra > 0)
       fprintf(err, "pack: warning: %llu bytes follow the last entry; unpack ignores them\n",
               (unsigned long long)extra);

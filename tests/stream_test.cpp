@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "extractor/stream.h"
+#include "format/reader.h"
 #include "tests/harness.h"
 
 namespace {
@@ -93,9 +94,8 @@ TEST(StreamReadTest, NullStreamFailsWithInvalidHandle) {
 struct HeaderCase {
   const char* name;
   std::string data;
-  BOOL result;
-  DWORD error;       // last-error code after a failure
-  DWORD size;
+  FormatRead result;
+  uint32_t size;
   std::string entryName;
   std::string rest;  // what the stream still holds afterwards
 };
@@ -109,15 +109,16 @@ std::string Stream(std::initializer_list<std::string> parts) {
 const std::string kName259(259, 'n');
 
 const HeaderCase kHeaders[] = {
-    {"plain", Stream({Le32(5), "a.txt", std::string(1, '\0'), "hello"}), TRUE, 0, 5, "a.txt", "hello"},
-    {"empty name", Stream({Le32(0), std::string(1, '\0'), "next"}), TRUE, 0, 0, "", "next"},
-    {"name of 259 characters", Stream({Le32(1), kName259, std::string(1, '\0'), "x"}), TRUE, 0, 1,
-     kName259, "x"},
-    {"name of 260 characters", Stream({Le32(1), kName259 + "n", std::string(1, '\0')}), FALSE, 206,
-     1, "", std::string(1, '\0')},
-    {"nothing at all", "", FALSE, 38, 0, "", ""},
-    {"size cut", "\x05\x00", FALSE, 38, 0, "", ""},
-    {"name cut", Stream({Le32(5), "abc"}), FALSE, 38, 5, "", ""},
+    {"plain", Stream({Le32(5), "a.txt", std::string(1, '\0'), "hello"}), kFormatComplete, 5, "a.txt",
+     "hello"},
+    {"empty name", Stream({Le32(0), std::string(1, '\0'), "next"}), kFormatComplete, 0, "", "next"},
+    {"name of 259 characters", Stream({Le32(1), kName259, std::string(1, '\0'), "x"}),
+     kFormatComplete, 1, kName259, "x"},
+    {"name of 260 characters", Stream({Le32(1), kName259 + "n", std::string(1, '\0')}),
+     kFormatNameTooLong, 1, "", std::string(1, '\0')},
+    {"nothing at all", "", kFormatEnded, 0, "", ""},
+    {"size cut", "\x05\x00", kFormatCut, 0, "", ""},
+    {"name cut", Stream({Le32(5), "abc"}), kFormatCut, 5, "", ""},
 };
 
 TEST(ReadEntryHeaderTest, Table) {
@@ -126,14 +127,11 @@ TEST(ReadEntryHeaderTest, Table) {
     Source source{c.data, false};
     FILE* f = OpenSource(&source);
     EntryHeader header = {};
-    SetLastError(0);
-    BOOL result = ReadEntryHeader(f, &header);
+    const FormatRead result = ReadEntryHeader(f, &header);
     EXPECT_EQ(result, c.result);
-    if (result) {
+    if (result == kFormatComplete) {
       EXPECT_EQ(header.size, c.size);
       EXPECT_EQ(std::string(header.name), c.entryName);
-    } else {
-      EXPECT_EQ(GetLastError(), c.error);
     }
     EXPECT_LT(strlen(header.name), sizeof header.name) << "the name stays terminated";
     std::string rest(64, '\0');
