@@ -30,6 +30,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <getopt.h>
 #include <stdint.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -40,25 +41,69 @@
 #include <vector>
 
 #include "format/reader.h"
+#include "pack/names.h"
+#include "pack/plan.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: pack [-w] [-C DIR] [-o FILE] PATH...\n"
-    "       pack -t < PACKAGE\n";
+    "usage: pack [-0vw] [-C DIR] [-o FILE] [-T LIST] PATH...\n"
+    "       pack -t [PACKAGE]\n"
+    "       pack --plan PREFIX [--mkdirs] [PACKAGE]\n";
+const char kHelp[] =
+    "Writes a package of the files the PATHs name (a folder stands for every\n"
+    "file under it), checks one, or tells what installing one would do.\n"
+    "\n"
+    "  -o, --output=FILE       write the package to FILE (through FILE.partial)\n"
+    "                          instead of standard output\n"
+    "  -C, --directory=DIR     look up the PATHs that follow under DIR; their\n"
+    "                          names in the package leave DIR out\n"
+    "  -T, --files-from=LIST   read more PATHs from the file LIST (- for\n"
+    "                          standard input), one per line\n"
+    "  -0, --null              the PATHs of -T are separated by NUL bytes\n"
+    "  -w, --windows           write \\ between folders in names, for Windows\n"
+    "  -v, --verbose           list each entry as it is packed (on standard\n"
+    "                          error when the package goes to standard output)\n"
+    "  -t, --list              check the package in PACKAGE (or on standard\n"
+    "                          input) and list its entries\n"
+    "      --plan=PREFIX       tell what unpack -destdir PREFIX would do here\n"
+    "                          with each entry of PACKAGE, the folders to make\n"
+    "                          and the free space it needs; changes nothing\n"
+    "      --mkdirs            with --plan: make the missing folders\n"
+    "  -h, --help              show this help\n"
+    "      --version           show the version\n"
+    "  --                      what follows is a PATH, even if it begins with -\n"
+    "\n"
+    "Names are listed with control characters and \\ escaped as in C.\n"
+    "Exit status: 0 success, 1 a malformed package or a failed run, 2 a usage error.\n";
+const char kVersionText[] = "pack 1.1\n";
 // The size field is 32 bits wide.
 const uint64_t kMaxSize = 0xFFFFFFFFu;
 // The name field holds the name and its NUL.
 const size_t kMaxName = kNameField - 1;
 const size_t kChunk = 1 << 16;
+// Exit statuses.
+const int kFailed = 1, kUsageError = 2;
+
+// A PATH as given, and the -C folder in effect where it was given.
+struct Source {
+  std::string path;
+  const char* dir;
+};
 
 struct Options {
-  const char* dir = nullptr;     // -C
   const char* output = nullptr;  // -o
   bool windows = false;          // -w
   bool list = false;             // -t
-  bool help = false;             // -h
-  std::vector<std::string> paths;
+  bool verbose = false;          // -v
+  bool nul = false;              // -0
+  bool help = false;
+  bool version = false;
+  const char* plan = nullptr;  // --plan PREFIX
+  bool mkdirs = false;         // --mkdirs
+  std::vector<Source> paths;   // in the order given
+  std::vector<Source> lists;   // -T files
+  bool packOptions = false;    // -o, -C, -T, -0, -w or -v given
 };
 
 // One file to pack: its entry name (with "/"), where it is, and its size when
@@ -67,6 +112,8 @@ struct Item {
   std::string name;
   std::string path;
   uint32_t size;
+  dev_t dev;
+  ino_t ino;
 };
 
 // A folder on the way down from a PATH, to notice a link that leads back up.
@@ -81,31 +128,52 @@ bool Usage(FILE* err, const std::string& message) {
 }
 
 bool ParseArguments(int argc, char** argv, Options* o, FILE* err) {
-  bool onlyPaths = false, packOptions = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (onlyPaths || arg.size() < 2 || arg[0] != '-') {
-      o->paths.push_back(arg);
-    } else if (arg == "--") {
-      onlyPaths = true;
-    } else if (arg == "-t") {
-      o->list = true;
-    } else if (arg == "-h" || arg == "--help") {
-      o->help = true;
-    } else if (arg == "-w") {
-      o->windows = packOptions = true;
-    } else if (arg == "-C" || arg == "-o") {
-      if (i + 1 == argc) return Usage(err, "option " + arg + " needs a value");
-      (arg == "-C" ? o->dir : o->output) = argv[++i];
-      packOptions = true;
-    } else {
-      return Usage(err, "unknown option " + arg);
+  enum { kPlan = 256, kMkdirs, kVersion };
+  static const struct option kLong[] = {
+      {"output", required_argument, nullptr, 'o'},     {"directory", required_argument, nullptr, 'C'},
+      {"files-from", required_argument, nullptr, 'T'}, {"null", no_argument, nullptr, '0'},
+      {"windows", no_argument, nullptr, 'w'},          {"verbose", no_argument, nullptr, 'v'},
+      {"list", no_argument, nullptr, 't'},             {"plan", required_argument, nullptr, kPlan},
+      {"mkdirs", no_argument, nullptr, kMkdirs},       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},     {nullptr, 0, nullptr, 0}};
+  const char* dir = nullptr;
+  // "-": the PATHs come back in their place among the options, so that a -C
+  // applies to those after it; ":": a missing value is told apart.
+  optind = 0;
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "-:o:C:T:0wvth", kLong, nullptr)) != -1;) {
+    switch (c) {
+      case 1: o->paths.push_back({optarg, dir}); break;
+      case 'o': o->output = optarg; o->packOptions = true; break;
+      case 'C': dir = optarg; o->packOptions = true; break;
+      case 'T': o->lists.push_back({optarg, dir}); o->packOptions = true; break;
+      case '0': o->nul = o->packOptions = true; break;
+      case 'w': o->windows = o->packOptions = true; break;
+      case 'v': o->verbose = o->packOptions = true; break;
+      case 't': o->list = true; break;
+      case kPlan: o->plan = optarg; break;
+      case kMkdirs: o->mkdirs = true; break;
+      case 'h': o->help = true; break;
+      case kVersion: o->version = true; break;
+      case ':': return Usage(err, std::string("option ") + argv[optind - 1] + " needs a value");
+      default:
+        if (optopt) return Usage(err, std::string("unknown option -") + (char)optopt);
+        return Usage(err, std::string("unknown option ") + argv[optind - 1]);
     }
   }
-  if (o->help) return true;
-  if (o->list && (packOptions || !o->paths.empty()))
-    return Usage(err, "-t takes no paths and no other option");
-  if (!o->list && o->paths.empty()) return Usage(err, "no path given");
+  // After "--", the rest are PATHs.
+  for (int i = optind; i < argc; ++i) o->paths.push_back({argv[i], dir});
+  if (o->help || o->version) return true;
+  if (o->list && o->plan) return Usage(err, "-t and --plan do not go together");
+  if (o->mkdirs && !o->plan) return Usage(err, "--mkdirs goes with --plan");
+  if (o->list || o->plan) {
+    const char* mode = o->list ? "-t" : "--plan";
+    if (o->packOptions) return Usage(err, std::string(mode) + " takes none of the options that write a package");
+    if (o->paths.size() > 1) return Usage(err, std::string(mode) + " reads one package");
+    return true;
+  }
+  if (o->nul && o->lists.empty()) return Usage(err, "-0 goes with -T");
+  if (o->paths.empty() && o->lists.empty()) return Usage(err, "no path given");
   return true;
 }
 
@@ -193,19 +261,71 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return CannotRead(path, err);
   close(fd);
-  items->push_back({name, path, (uint32_t)st.st_size});
+  items->push_back({name, path, (uint32_t)st.st_size, st.st_dev, st.st_ino});
   return true;
 }
 
-// Finds and checks every file the PATHs name, in the order of the package.
-bool CollectItems(const Options& o, std::vector<Item>* items, FILE* err) {
+// True when `name` holds the component "..".
+bool ClimbsUp(const std::string& name) {
+  for (size_t at = 0; at <= name.size();) {
+    const size_t end = std::min(name.find('/', at), name.size());
+    if (name.compare(at, end - at, "..") == 0 && end - at == 2) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// What unpack will make of an entry that the user should know before: the
+// package is written all the same, as an installer may mean it.
+void Warn(const Item& item, FILE* err) {
+  const std::string name = Escaped(item.name);
+  if (item.name[0] == '/')
+    fprintf(err, "pack: warning: %s is an absolute name: unpack installs it there, whatever -destdir says\n",
+            name.c_str());
+  else if (ClimbsUp(item.name))
+    fprintf(err, "pack: warning: %s has a .. component: unpack installs it outside the -destdir folder\n",
+            name.c_str());
+  struct stat st;
+  if (stat(item.path.c_str(), &st) == 0 && (st.st_mode & 0111))
+    fprintf(err, "pack: warning: %s is executable, and a package carries no file modes\n", name.c_str());
+}
+
+// Adds the PATHs that the list file `list` names, one per line (or per NUL
+// with -0), to `paths`; `in` is standard input, for "-".
+bool ReadList(const Source& list, bool nul, FILE* in, std::vector<Source>* paths, FILE* err) {
+  const bool standardInput = list.path == "-";
+  const std::string where = list.dir && !standardInput && list.path[0] != '/' ? Join(list.dir, list.path) : list.path;
+  FILE* f = standardInput ? in : fopen(where.c_str(), "rb");
+  if (!f) return CannotRead(where, err);
+  std::string text;
+  char chunk[kChunk];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+  const bool failed = ferror(f);
+  if (!standardInput) fclose(f);
+  if (failed) return CannotRead(standardInput ? "standard input" : where, err);
+  const char separator = nul ? '\0' : '\n';
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find(separator, at), text.size());
+    if (end > at) paths->push_back({text.substr(at, end - at), list.dir});
+    at = end + 1;
+  }
+  return true;
+}
+
+// Finds and checks every file the PATHs (and the lists) name, in the order
+// of the package; refuses an output that is one of them.
+bool CollectItems(const Options& o, FILE* in, std::vector<Item>* items, FILE* err) {
+  std::vector<Source> paths = o.paths;
+  for (const Source& list : o.lists)
+    if (!ReadList(list, o.nul, in, &paths, err)) return false;
   std::vector<FolderId> up;
-  for (const std::string& p : o.paths) {
+  for (const Source& source : paths) {
+    const std::string& p = source.path;
     if (p.empty()) {
       fputs("pack: an empty path names no file\n", err);
       return false;
     }
-    const std::string path = o.dir && p[0] != '/' ? Join(o.dir, p) : p;
+    const std::string path = source.dir && p[0] != '/' ? Join(source.dir, p) : p;
     if (!AddPath(p, path, &up, items, err)) return false;
   }
   std::sort(items->begin(), items->end(),
@@ -217,6 +337,20 @@ bool CollectItems(const Options& o, std::vector<Item>* items, FILE* err) {
     fputs("pack: no files to pack under the paths given\n", err);
     return false;
   }
+  if (o.output) {
+    for (const std::string& out : {std::string(o.output), std::string(o.output) + ".partial"}) {
+      struct stat st;
+      if (stat(out.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      for (const Item& item : *items) {
+        if (item.dev == st.st_dev && item.ino == st.st_ino) {
+          fprintf(err, "pack: the output %s is also an input (%s); nothing was written\n",
+                  out.c_str(), item.path.c_str());
+          return false;
+        }
+      }
+    }
+  }
+  for (const Item& item : *items) Warn(item, err);
   return true;
 }
 
@@ -262,12 +396,15 @@ bool PutEntry(FILE* out, const char* outName, const Item& item, bool windows, FI
   return ok;
 }
 
+// Writes the package to `out`, listing each entry on `listing` when given.
 bool PutPackage(FILE* out, const char* outName, const std::vector<Item>& items, bool windows,
-                FILE* err) {
+                FILE* listing, FILE* err) {
   bool ok = PutLe32(out, outName, kPackageMagic, err) &&
             PutLe32(out, outName, (uint32_t)items.size(), err);
-  for (size_t i = 0; ok && i < items.size(); ++i)
+  for (size_t i = 0; ok && i < items.size(); ++i) {
     ok = PutEntry(out, outName, items[i], windows, err);
+    if (ok && listing) fprintf(listing, "%s\n", Escaped(items[i].name).c_str());
+  }
   if (ok && fflush(out) != 0) {
     fprintf(err, "pack: cannot write %s: %s\n", outName, strerror(errno));
     ok = false;
@@ -278,7 +415,7 @@ bool PutPackage(FILE* out, const char* outName, const std::vector<Item>& items, 
 // Writes the package to the file named by -o: through FILE.partial, renamed
 // over FILE once complete, so that a failure leaves FILE as it was. A device
 // or FIFO (such as /dev/null) is written in place: there is nothing to rename.
-bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* err) {
+bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* listing, FILE* err) {
   struct stat st;
   const bool inPlace = stat(o.output, &st) == 0 && !S_ISREG(st.st_mode);
   const std::string target = inPlace ? o.output : std::string(o.output) + ".partial";
@@ -287,7 +424,7 @@ bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* err)
     fprintf(err, "pack: cannot create %s: %s\n", target.c_str(), strerror(errno));
     return false;
   }
-  bool ok = PutPackage(f, target.c_str(), items, o.windows, err);
+  bool ok = PutPackage(f, target.c_str(), items, o.windows, listing, err);
   if (ok && !inPlace && fsync(fileno(f)) != 0) {
     fprintf(err, "pack: cannot write %s: %s\n", target.c_str(), strerror(errno));
     ok = false;
@@ -305,18 +442,18 @@ bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* err)
   return ok;
 }
 
-int PackFiles(const Options& o, FILE* out, FILE* err) {
+int PackFiles(const Options& o, FILE* in, FILE* out, FILE* err) {
   std::vector<Item> items;
-  if (!CollectItems(o, &items, err)) return 1;
-  if (o.output) return PutPackageFile(o, items, err) ? 0 : 1;
+  if (!CollectItems(o, in, &items, err)) return kFailed;
+  if (o.output) return PutPackageFile(o, items, o.verbose ? out : nullptr, err) ? 0 : kFailed;
   if (isatty(fileno(out))) {
     fputs(
         "pack: refusing to write a package to a terminal; use -o FILE or redirect standard "
         "output\n",
         err);
-    return 1;
+    return kUsageError;
   }
-  return PutPackage(out, "standard output", items, o.windows, err) ? 0 : 1;
+  return PutPackage(out, "standard output", items, o.windows, o.verbose ? err : nullptr, err) ? 0 : kFailed;
 }
 
 bool CannotReadInput(FILE* err) {
@@ -355,10 +492,10 @@ bool TakeHead(FILE* in, uint32_t* count, FILE* err) {
   return true;
 }
 
-// Reads entry `index` (from 1) of `count` and lists it once it is complete.
-// Returns false, with a message, when the entry is cut short or malformed.
-bool TakeEntry(FILE* in, uint32_t index, uint32_t count, uint64_t* total, FILE* out, FILE* err) {
-  EntryHeader header;
+// Reads entry `index` (from 1) of `count`, its data skipped. Returns false,
+// with a message, when the entry is cut short or malformed.
+bool TakeEntry(FILE* in, uint32_t index, uint32_t count, EntryHeader* entry, FILE* err) {
+  EntryHeader& header = *entry;
   switch (ReadEntryHeader(in, &header)) {
     case kFormatComplete:
       break;
@@ -387,11 +524,21 @@ bool TakeEntry(FILE* in, uint32_t index, uint32_t count, uint64_t* total, FILE* 
   }
   if (left > 0) {
     fprintf(err, "pack: entry %u of %u (%s): the stream ends after %u of its %u data bytes\n",
-            index, count, header.name, header.size - left, header.size);
+            index, count, Escaped(header.name).c_str(), header.size - left, header.size);
     return false;
   }
-  fprintf(out, "%10u %s\n", header.size, header.name);
-  *total += header.size;
+  return true;
+}
+
+// Reads the whole package: its entries, or false after a message.
+bool TakePackage(FILE* in, std::vector<EntryHeader>* entries, FILE* err) {
+  uint32_t count = 0;
+  if (!TakeHead(in, &count, err)) return false;
+  for (uint64_t i = 1; i <= count; ++i) {
+    EntryHeader header;
+    if (!TakeEntry(in, (uint32_t)i, count, &header, err)) return false;
+    entries->push_back(header);
+  }
   return true;
 }
 
@@ -399,8 +546,12 @@ int ListPackage(FILE* in, FILE* out, FILE* err) {
   uint32_t count = 0;
   uint64_t total = 0;
   bool ok = TakeHead(in, &count, err);
-  for (uint64_t i = 1; ok && i <= count; ++i)
-    ok = TakeEntry(in, (uint32_t)i, count, &total, out, err);
+  for (uint64_t i = 1; ok && i <= count; ++i) {
+    EntryHeader header;
+    ok = TakeEntry(in, (uint32_t)i, count, &header, err);
+    if (ok) fprintf(out, "%10u %s\n", header.size, Escaped(header.name).c_str());
+    total += ok ? header.size : 0;
+  }
   if (ok) {
     // unpack stops after the last entry; what follows it is noted, no more.
     uint64_t extra = 0;
@@ -420,19 +571,44 @@ int ListPackage(FILE* in, FILE* out, FILE* err) {
     fputs("malformed\n", out);
   if (fflush(out) != 0) {
     fprintf(err, "pack: cannot write standard output: %s\n", strerror(errno));
-    return 1;
+    return kFailed;
   }
-  return ok ? 0 : 1;
+  return ok ? 0 : kFailed;
+}
+
+int PlanPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
+  std::vector<EntryHeader> headers;
+  if (!TakePackage(in, &headers, err)) {
+    fputs("malformed\n", out);
+    return kFailed;
+  }
+  std::vector<PlanEntry> entries;
+  for (const EntryHeader& h : headers) entries.push_back({h.name, h.size});
+  return RunPlan(o.plan, o.mkdirs, entries, out, err);
 }
 
 }  // namespace
 
 int RunPack(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   Options o;
-  if (!ParseArguments(argc, argv, &o, err)) return 1;
+  if (!ParseArguments(argc, argv, &o, err)) return kUsageError;
   if (o.help) {
     fputs(kUsage, out);
+    fputs(kHelp, out);
     return 0;
   }
-  return o.list ? ListPackage(in, out, err) : PackFiles(o, out, err);
+  if (o.version) return fputs(kVersionText, out), 0;
+  if (!o.list && !o.plan) return PackFiles(o, in, out, err);
+  // A package to read: the one named, or standard input, never a terminal.
+  FILE* package = in;
+  const char* name = o.paths.empty() ? "standard input" : o.paths[0].path.c_str();
+  if (!o.paths.empty() && !(package = fopen(name, "rb"))) return CannotRead(name, err), kFailed;
+  if (o.paths.empty() && isatty(fileno(in))) {
+    fputs("pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n",
+          err);
+    return kUsageError;
+  }
+  const int status = o.list ? ListPackage(package, out, err) : PlanPackage(o, package, out, err);
+  if (package != in) fclose(package);
+  return status;
 }

@@ -12,11 +12,13 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 
+#include "tests/e2e_runner.h"
 #include "tests/harness.h"
 #include "tests/unpack_cases.h"
 
@@ -76,8 +78,9 @@ std::string Bytes(std::initializer_list<int> bytes) {
 }
 
 const std::string kUsage =
-    "usage: pack [-w] [-C DIR] [-o FILE] PATH...\n"
-    "       pack -t < PACKAGE\n";
+    "usage: pack [-0vw] [-C DIR] [-o FILE] [-T LIST] PATH...\n"
+    "       pack -t [PACKAGE]\n"
+    "       pack --plan PREFIX [--mkdirs] [PACKAGE]\n";
 const std::string kMagic = Le32(0x04D150DD);
 const std::string kBinary = Bytes({0x00, 0x0D, 0x0A, 0x1A, 0xFF, 0x0A, 0x0D, 0x00});
 // Names at the edge of the name field (259 characters and its NUL); no
@@ -109,9 +112,11 @@ std::vector<PackCase> MakeCases() {
   const std::vector<After> noOutput = {{"out.pkg", kAbsent}, {"out.pkg.partial", kAbsent}};
   const std::vector<After> oldOutput = {{"out.pkg", "old"}, {"out.pkg.partial", kAbsent}};
   const std::string changed =
+      "pack: warning: /proc/version is an absolute name: unpack installs it there, whatever "
+      "-destdir says\n"
       "pack: /proc/version changed while being packed (its size was 0 bytes)\n";
   const std::string noPath = "pack: no path given\n" + kUsage;
-  const std::string tAlone = "pack: -t takes no paths and no other option\n" + kUsage;
+  const std::string tAlone = "pack: -t takes none of the options that write a package\n" + kUsage;
   const std::string cutHeader = "pack: entry 2 of 2: the stream ends inside its header\n";
   const std::string noNul = "pack: entry 1 of 1: no NUL ends its name within 260 bytes\n";
   return {
@@ -156,19 +161,53 @@ std::vector<PackCase> MakeCases() {
       {"-o replaces FILE", {{"a", "A"}, {"out.pkg", "old"}}, {"a", "-o", "out.pkg"}, "", "", "", 0,
        {{"out.pkg", Package({{"a", "A"}})}, {"out.pkg.partial", kAbsent}}},
       {"-o /dev/null", {{"a", "A"}}, {"-o", "/dev/null", "a"}, "", "", "", 0, {}},
-      {"-h", {}, {"-h"}, "", kUsage, "", 0, {}},
+
+      // The conventions of the field.
+      {"attached and bundled values", src, {"-wvoout.pkg", "-Csrc", "x"}, "", "x\n", "", 0,
+       {{"out.pkg", Package({{"x", "1"}})}}},
+      {"long options with =", src, {"--output=out.pkg", "--directory=src", "x"}, "", "", "", 0,
+       {{"out.pkg", Package({{"x", "1"}})}}},
+      {"-C applies to the paths after it", src, {"x", "-C", "src", "sub"}, "",
+       Package({{"sub/y", "2"}, {"x", "outer"}}), "", 0, {}},
+      {"-v lists on standard error when the package is on standard output", {{"a", "A"}},
+       {"-v", "a"}, "", Package({{"a", "A"}}), "a\n", 0, {}},
+      {"-T: paths from a file, under the -C in effect", {{"src/x", "1"}, {"src/sub/y", "2"}, {"src/list", "x\n\nsub\n"}},
+       {"-C", "src", "-T", "list"}, "", Package({{"sub/y", "2"}, {"x", "1"}}), "", 0, {}},
+      {"-T - -0: NUL-separated paths on standard input", {{"a b", "1"}, {"c\nd", "2"}},
+       {"-0", "-T", "-"}, std::string("a b\0c\nd\0", 8), Package({{"a b", "1"}, {"c\nd", "2"}}), "", 0, {}},
+      {"-T naming a missing list", {}, {"-T", "nolist"}, "", "",
+       "pack: cannot read nolist: No such file or directory\n", 1, {}},
+      {"--version", {}, {"--version"}, "", "pack 1.1\n", "", 0, {}},
+      {"the output is one of the inputs", {{"a", "A"}, {"self.pkg", "old"}}, {"-o", "self.pkg", "."}, "", "",
+       "pack: the output self.pkg is also an input (./self.pkg); nothing was written\n", 1,
+       {{"self.pkg", "old"}}},
+      {"the output is the input", {{"victim.txt", "mine"}}, {"-o", "victim.txt", "victim.txt"}, "", "",
+       "pack: the output victim.txt is also an input (victim.txt); nothing was written\n", 1,
+       {{"victim.txt", "mine"}}},
+      {"warnings for names unpack puts elsewhere and modes it drops",
+       {{"d/x", "1"}, {"run", "#!", 0755}}, {"-C", "d", "../d/x", "../run"}, "",
+       Package({{"../d/x", "1"}, {"../run", "#!"}}),
+       "pack: warning: ../d/x has a .. component: unpack installs it outside the -destdir folder\n"
+       "pack: warning: ../run has a .. component: unpack installs it outside the -destdir folder\n"
+       "pack: warning: ../run is executable, and a package carries no file modes\n", 0, {}},
 
       // What is refused, before anything is written.
-      {"no arguments", {}, {}, "", "", noPath, 1, {}},
-      {"options but no path", {}, {"-w", "-C", "."}, "", "", noPath, 1, {}},
+      {"no arguments", {}, {}, "", "", noPath, 2, {}},
+      {"options but no path", {}, {"-w", "-C", "."}, "", "", noPath, 2, {}},
       {"unknown option", {{"a", "A"}}, {"-x", "a"}, "", "", "pack: unknown option -x\n" + kUsage,
-       1, {}},
+       2, {}},
+      {"unknown long option", {{"a", "A"}}, {"--nope", "a"}, "", "",
+       "pack: unknown option --nope\n" + kUsage, 2, {}},
       {"-o without its value", {{"a", "A"}}, {"a", "-o"}, "", "",
-       "pack: option -o needs a value\n" + kUsage, 1, {}},
+       "pack: option -o needs a value\n" + kUsage, 2, {}},
       {"-C without its value", {{"a", "A"}}, {"a", "-C"}, "", "",
-       "pack: option -C needs a value\n" + kUsage, 1, {}},
-      {"-t with a path", {{"a", "A"}}, {"-t", "a"}, "", "", tAlone, 1, {}},
-      {"-t with -w", {}, {"-w", "-t"}, "", "", tAlone, 1, {}},
+       "pack: option -C needs a value\n" + kUsage, 2, {}},
+      {"-t with two packages", {{"a", "A"}}, {"-t", "a", "b"}, "", "",
+       "pack: -t reads one package\n" + kUsage, 2, {}},
+      {"-t with -w", {}, {"-w", "-t"}, "", "", tAlone, 2, {}},
+      {"-0 without -T", {{"a", "A"}}, {"-0", "a"}, "", "", "pack: -0 goes with -T\n" + kUsage, 2, {}},
+      {"--mkdirs without --plan", {{"a", "A"}}, {"--mkdirs", "a"}, "", "",
+       "pack: --mkdirs goes with --plan\n" + kUsage, 2, {}},
       {"an empty path", {}, {""}, "", "", "pack: an empty path names no file\n", 1, {}},
       {"a missing path, with -o", {{"a", "A"}}, {"-o", "out.pkg", "a", "missing"}, "", "",
        "pack: cannot read missing: No such file or directory\n", 1, noOutput},
@@ -223,6 +262,13 @@ std::vector<PackCase> MakeCases() {
        "", 0, {{"a.txt", kAbsent}, {"bin", kAbsent}}},
       {"-t: one entry", {}, {"-t"}, Package({{"f", "x"}}),
        "         1 f\nwell formed: 1 entry, total size 1\n", "", 0, {}},
+      {"-t FILE", {{"p.pkg", Package({{"f", "x"}})}}, {"-t", "p.pkg"}, "",
+       "         1 f\nwell formed: 1 entry, total size 1\n", "", 0, {}},
+      {"-t: a missing FILE", {}, {"-t", "none.pkg"}, "", "",
+       "pack: cannot read none.pkg: No such file or directory\n", 1, {}},
+      {"-t: names with control characters and \\ escaped", {}, {"-t"},
+       Package({{"a\nOK\r", "x"}, {"d\\e\x01", "y"}}),
+       "         1 a\\nOK\\r\n         1 d\\\\e\\001\nwell formed: 2 entries, total size 2\n", "", 0, {}},
       {"-t: a name of 259 characters", {}, {"-t"}, Package({{std::string(259, 'n'), "x"}}),
        "         1 " + std::string(259, 'n') + "\nwell formed: 1 entry, total size 1\n", "", 0, {}},
       {"-t: an empty name", {}, {"-t"}, Package({{"", "x"}}),
@@ -510,24 +556,144 @@ TEST(PackStreams, Failures) {
   }
 }
 
-// A package is binary: it never goes to a terminal.
+// --help names every option.
+TEST(PackHelp, DescribesEveryOption) {
+  for (const char* help : {"-h", "--help"}) {
+    RunResult r = RunProgram({PACK_PATH, help}, "", RunOptions());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
+    for (const char* option : {"-o, --output=FILE", "-C, --directory=DIR", "-T, --files-from=LIST",
+                               "-0, --null", "-w, --windows", "-v, --verbose", "-t, --list",
+                               "--plan=PREFIX", "--mkdirs", "-h, --help", "--version", "--  "})
+      EXPECT_NE(r.out.find(option), std::string::npos) << help << " lacks " << option;
+  }
+}
+
+// pack --plan foretells unpack: for each tree, the plan's lines, its verdict
+// and the line it says unpack stops at are what unpack then does.
+struct PlanCase {
+  const char* name;
+  std::vector<Before> tree;  // dest/ is the prefix
+  std::vector<PackEntry> entries;
+  std::vector<std::string> args;  // after --plan dest/
+  std::string plan;               // without the free-space line
+  std::string unpackLast;         // unpack's last line, as it begins
+};
+
+TEST(PackPlan, ForetellsUnpack) {
+  const std::string name253(253, 'n');
+  const PlanCase rows[] = {
+      {"new, replaced and read-only", {{"dest/old", "o"}, {"dest/ro", "r", 0444}},
+       {{"new", "1"}, {"old", "2"}, {"ro", "3"}, {"new", "4"}}, {},
+       "new        new\nreplace    old\nreplace    ro (read-only: replaced all the same)\n"
+       "replace    new\nunpack would end with OK\n", "OK"},
+      {"missing folders", {{"dest", kDirectory}}, {{"a/b/f", "1"}, {"a/g", "2"}}, {},
+       "no folder  a/b/f: the folder dest/a is missing (unpack stops: line 181)\n"
+       "no folder  a/g: the folder dest/a is missing (unpack stops: line 181)\n"
+       "folders to make:\n  dest/a\n  dest/a/b\nunpack would stop at entry 1 of 2\n",
+       "Line: 181"},
+      {"missing folders made", {{"dest", kDirectory}}, {{"a/b/f", "1"}, {"a/g", "2"}}, {"--mkdirs"},
+       "new        a/b/f\nnew        a/g\nfolders to make (made):\n  dest/a\n  dest/a/b\n"
+       "unpack would end with OK\n", "OK"},
+      {"a folder where the file goes", {{"dest/d", kDirectory}}, {{"x", "1"}, {"d", "2"}}, {},
+       "new        x\nfolder     d: a folder stands where the file goes (unpack stops: line 252)\n"
+       "unpack would stop at entry 2 of 2\n", "Line: 252"},
+      {"a target path too long", {{"dest", kDirectory}}, {{name253, "1"}}, {},
+       "too long   " + name253 + ": the target path is over 256 characters (unpack stops: line 150)\n"
+       "unpack would stop at entry 1 of 1\n", "Line: 150"},
+      {"a name that leaves the prefix", {{"dest", kDirectory}}, {{"../up", "1"}}, {},
+       "new        ../up [a .. component: installed outside the prefix]\nunpack would end with OK\n",
+       "OK"},
+  };
+  for (const PlanCase& c : rows) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    MakeTree(dir.path(), c.tree);
+    WriteFile(dir / "p.pkg", Package(c.entries));
+    RunOptions options;
+    options.cwd = dir.path();
+    std::vector<std::string> argv = {PACK_PATH, "--plan", "dest/", "p.pkg"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    RunResult plan = RunProgram(argv, "", options);
+    std::string shown = plan.out;
+    const size_t space = shown.find("free space needed: ");
+    if (space != std::string::npos) shown.erase(space, shown.find('\n', space) + 1 - space);
+    EXPECT_EQ(shown, c.plan);
+    const bool ok = c.unpackLast == "OK";
+    EXPECT_EQ(plan.status, ok ? 0 : 1);
+    RunResult unpacked = RunProgram({UNPACK_PATH, "-destdir", "dest/"}, Package(c.entries), options);
+    const size_t last = unpacked.err.rfind('\n', unpacked.err.size() - 4) + 1;
+    EXPECT_TRUE(StartsWith(unpacked.err.substr(last), c.unpackLast)) << unpacked.err;
+  }
+}
+
+// The free space the plan asks for is exactly enough for unpack to replace
+// every file through its staged copy; one block less is not, and unpack
+// must take the direct rewrite.
+TEST(PackPlan, FreeSpaceIsExactlyEnough) {
+  const std::vector<PackEntry> entries = {
+      {"old", std::string(400 << 10, 'n')}, {"new", std::string(100 << 10, 'w')}};
+  for (long shortBy : {0L, 4096L}) {
+    ScratchDir dir;
+    TmpfsVolume volume(dir / "dest", 1 << 20);
+    if (!volume.mounted()) {
+      if (UnderCi()) FAIL() << "cannot mount a tmpfs, and CI must not skip this test";
+      GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    }
+    WriteFile(dir / "dest/old", std::string(300 << 10, 'o'));
+    WriteFile(dir / "p.pkg", Package(entries));
+    RunOptions options;
+    options.cwd = dir.path();
+    RunResult plan = RunProgram({PACK_PATH, "--plan", "dest/", "p.pkg"}, "", options);
+    const size_t at = plan.out.find("free space needed: ");
+    ASSERT_NE(at, std::string::npos) << plan.out;
+    const long needed = atol(plan.out.c_str() + at + 19);
+    EXPECT_EQ(needed, 400 << 10);
+    struct statvfs st;
+    ASSERT_EQ(statvfs((dir / "dest").c_str(), &st), 0);
+    const long free = (long)(st.f_bavail * st.f_frsize);
+    WriteFile(dir / "dest/filler", std::string(free - needed + shortBy, 'f'));
+    RunResult r = RunProgram({UNPACK_PATH, "-destdir", "dest/"}, Package(entries), options);
+    EXPECT_TRUE(StartsWith(r.err.substr(r.err.size() - 5), "OK")) << r.err;
+    EXPECT_EQ(r.err.find("Line: 205") != std::string::npos, shortBy > 0) << "short by " << shortBy << ": " << r.err;
+  }
+}
+
+// A package is binary: it is never written to a terminal, nor waited for on
+// one.
 TEST(PackStreams, RefusesATerminal) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
     GTEST_SKIP() << "no pseudo-terminal here";
-  const int slave = open(ptsname(master), O_WRONLY | O_NOCTTY);
-  FILE* terminal = slave < 0 ? nullptr : fdopen(slave, "w");
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  FILE* terminal = slave < 0 ? nullptr : fdopen(slave, "r+");
   ASSERT_TRUE(terminal);
   ScratchDir dir;
   WriteFile(dir / "a", "A");
-  std::string args[] = {"pack", dir / "a"};
-  char* argv[] = {&args[0][0], &args[1][0], nullptr};
-  FILE* err = tmpfile();
-  EXPECT_EQ(RunPack(2, argv, stdin, terminal, err), 1);
-  EXPECT_EQ(ReadBack(err),
-            "pack: refusing to write a package to a terminal; use -o FILE or redirect standard "
-            "output\n");
-  fclose(err), fclose(terminal), close(master);
+  const struct {
+    std::vector<std::string> args;
+    bool terminalIn;
+    std::string err;
+  } rows[] = {
+      {{"pack", "-C", dir.path(), "a"}, false,
+       "pack: refusing to write a package to a terminal; use -o FILE or redirect standard output\n"},
+      {{"pack", "-t"}, true,
+       "pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    FILE* err = tmpfile();
+    FILE* other = tmpfile();
+    EXPECT_EQ(RunPack((int)args.size(), argv.data(), row.terminalIn ? terminal : other,
+                      row.terminalIn ? other : terminal, err),
+              2);
+    EXPECT_EQ(ReadBack(err), row.err);
+    fclose(err), fclose(other);
+  }
+  fclose(terminal), close(master);
 }
 
 }  // namespace
