@@ -456,8 +456,11 @@ int PackFiles(const Options& o, FILE* in, FILE* out, FILE* err) {
   return PutPackage(out, "standard output", items, o.windows, o.verbose ? err : nullptr, err) ? 0 : kFailed;
 }
 
+// The package being read, as messages name it.
+const char* g_packageName = "standard input";
+
 bool CannotReadInput(FILE* err) {
-  fprintf(err, "pack: cannot read standard input: %s\n", strerror(errno));
+  fprintf(err, "pack: cannot read %s: %s\n", g_packageName, strerror(errno));
   return false;
 }
 
@@ -601,7 +604,7 @@ int RunPack(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   if (!o.list && !o.plan) return PackFiles(o, in, out, err);
   // A package to read: the one named, or standard input, never a terminal.
   FILE* package = in;
-  const char* name = o.paths.empty() ? "standard input" : o.paths[0].path.c_str();
+  const char* name = g_packageName = o.paths.empty() ? "standard input" : o.paths[0].path.c_str();
   if (!o.paths.empty() && !(package = fopen(name, "rb"))) return CannotRead(name, err), kFailed;
   if (o.paths.empty() && isatty(fileno(in))) {
     fputs("pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n",
