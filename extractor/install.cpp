@@ -82,7 +82,7 @@ BOOL WriteContent(HANDLE file, const Content& content) {
 BOOL WriteNewFile(LPCSTR target, HANDLE file, const Content& content, FILE* log) {
   if (!WriteContent(file, content)) {
     DWORD error = GetLastError();
-    fprintf(log, "Line: %d error writing file to disk error-> %d\r\n", 181, (int)error);
+    fprintf(log, "Line: 181 error writing file to disk error-> %d\r\n", (int)error);
     // The file did not exist before this run: a partial one is not left.
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
@@ -99,21 +99,21 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, const Content& content, FILE* log)
 BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const Content& content, FILE* log) {
   const DWORD error = GetLastError();
   char shown[MAX_PATH];
-  fprintf(log, "Line: %d Could not write %s file to disk %d\r\n", 205, Shown(temp, shown), (int)error);
+  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(temp, shown), (int)error);
   CloseIfOpen(tempFile);
   if (DeleteFileA(temp))
     fputs("deleted junk file\r\n", log);
   else
-    fprintf(log, "Line: %d could not delete junk %d\r\n", 210, (int)GetLastError());
+    fprintf(log, "Line: 210 could not delete junk %d\r\n", (int)GetLastError());
   DeleteFileA(target);
   HANDLE file = CreateForWriting(target);
   if (file == INVALID_HANDLE_VALUE) {
-    fprintf(log, "Line: %d error opening second out file!!bail %d\r\n", 223, (int)GetLastError());
+    fprintf(log, "Line: 223 error opening second out file!!bail %d\r\n", (int)GetLastError());
     return FALSE;
   }
-  fprintf(log, "Line: %d opened second out file\r\n", 221);
+  fprintf(log, "Line: 221 opened second out file\r\n");
   if (!WriteContent(file, content)) {
-    fprintf(log, "Line: %d error writing file error-> %d\r\n", 229, (int)GetLastError());
+    fprintf(log, "Line: 229 error writing file error-> %d\r\n", (int)GetLastError());
     CloseIfOpen(file);
     return FALSE;
   }
@@ -203,7 +203,7 @@ BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
     const DWORD error = GetLastError();
     if (r.file == INVALID_HANDLE_VALUE || IsOutOfSpace(error))
       return RewriteInPlace(r.target, r.temp, r.file, content, log);
-    fprintf(log, "Line: %d error writing file %s error-> %d\r\n", 204, Shown(r.temp, shown), (int)error);
+    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
     return DropStagedCopy(r.temp, r.file);
   }
   return FinishReplacement(&r, log);
@@ -218,7 +218,7 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   if (r->flushError != ERROR_SUCCESS) {
     SetLastError(r->flushError);
     if (IsOutOfSpace(r->flushError)) return RewriteInPlace(r->target, r->temp, r->file, r->content, log);
-    fprintf(log, "Line: %d error flushing file %s error-> %d\r\n", 207, Shown(r->temp, shown),
+    fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
             (int)r->flushError);
     return DropStagedCopy(r->temp, r->file);
   }
@@ -238,12 +238,12 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   }
   if (!DeleteFileA(target)) {
     const DWORD error = GetLastError();
-    fprintf(log, "Line: %d Error deleting file %s error-> %d\r\n", 252, Shown(target, shown),
+    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown),
             (int)error);
     return FALSE;
   }
   if (!MoveFileA(temp, target)) {
-    fprintf(log, "Line: %d error renaming file\r\n", 257);
+    fprintf(log, "Line: 257 error renaming file\r\n");
     return FALSE;
   }
   return TRUE;

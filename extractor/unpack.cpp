@@ -74,7 +74,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   if (strlen(prefix) + strlen(header.name) > kTargetPathMax) {
     if (!CommitGroup(group, log)) return false;
     char shown[MAX_PATH];
-    fprintf(log, "Line: %d target path too long for %s\r\n", 150, Shown(header.name, shown));
+    fprintf(log, "Line: 150 target path too long for %s\r\n", Shown(header.name, shown));
     return false;
   }
   char target[MAX_PATH];
@@ -106,7 +106,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   if (!held) {
     const DWORD error = GetLastError();
     if (!CommitGroup(group, log)) return false;
-    fprintf(log, "Line: %d error allocating memory %d\r\n", 154, (int)error);
+    fprintf(log, "Line: 154 error allocating memory %d\r\n", (int)error);
     return false;
   }
   // The target is touched only once the whole content is in memory.
@@ -137,11 +137,11 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
 
   uint32_t count = 0;
   if (ReadField(in, &count, &got) != kFormatComplete) {
-    fprintf(log, "Line: %d **error reading entry count\r\n", 131);
+    fprintf(log, "Line: 131 **error reading entry count\r\n");
     return 0;
   }
   if (count == 0) {
-    fprintf(log, "Line: %d **package holds no entries\r\n", 133);
+    fprintf(log, "Line: 133 **package holds no entries\r\n");
     return 0;
   }
   Package package;
