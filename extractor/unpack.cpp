@@ -122,8 +122,14 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
 }  // namespace
 
 int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* limits) {
+  // The package is binary: 0D 0A and 1A are data, not line ends or the end.
   _setmode(_fileno(in), _O_BINARY);
+  // Nothing is written to standard output, but a program that inherits it
+  // from this one's caller gets it in binary mode, as it always has.
   _setmode(_fileno(stdout), _O_BINARY);
+  // Standard error stays in text mode, and every line below ends in "\r\n":
+  // text mode puts a CR before the LF, so a line leaves as 0D 0D 0A. That is
+  // what callers have always read, and compare.
   const char* prefix = ParseArguments(argc, argv);
 
   uint32_t magic = 0;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#include <sys/utsname.h>
 
 struct PosixCalls {
   int (*open)(const char* path, int flags, mode_t mode);
@@ -33,6 +34,10 @@ struct PosixCalls {
                              unsigned flags);
   ssize_t (*pread)(int fd, void* data, size_t count, off_t offset);
   int (*syncfs)(int fd);
+  // The process boundary and the kernel's version.
+  int (*descriptor_flags)(int fd);  // fcntl(fd, F_GETFD)
+  int (*dup2)(int from, int to);
+  int (*uname)(struct utsname* name);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

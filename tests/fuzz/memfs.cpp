@@ -341,7 +341,7 @@ void MemFsInstall() {
                        FakeRename, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
                        g.saved.malloc, g.saved.free, FakeCopyFileRange, FakePread,
                        // A volume's flush fails where a file's would.
-                       FakeFsync};
+                       FakeFsync, g.saved.descriptor_flags, g.saved.dup2, g.saved.uname};
   MemFsReset(false);
 }
 

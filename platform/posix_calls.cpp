@@ -1,0 +1,52 @@
+// The system calls under the POSIX side of the platform layer: the table
+// that tests swap (posix_calls.h), filled with the real calls.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include "platform/posix_calls.h"
+
+namespace {
+
+// open is variadic: the table holds a function with a fixed signature.
+int OpenFile(const char* path, int flags, mode_t mode) { return open(path, flags, mode); }
+
+int DescriptorFlags(int fd) { return fcntl(fd, F_GETFD); }
+
+int RenameNoReplace(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // The file system cannot rename without replacing: a hard link cannot
+  // replace either, so link the new name and drop the old one.
+  if (link(from, to) != 0) return -1;
+  return unlink(from);
+}
+
+// Large blocks are aligned to the huge-page size and offered huge pages:
+// filling a block of hundreds of megabytes then takes a few hundred page
+// faults instead of a few hundred thousand. free() releases either kind.
+void* AllocateBlock(size_t bytes) {
+  const size_t kHugePage = 2u << 20;
+  if (bytes < 2 * kHugePage) return malloc(bytes);
+  void* block = nullptr;
+  if (posix_memalign(&block, kHugePage, bytes) != 0) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  madvise(block, bytes & ~(size_t)4095, MADV_HUGEPAGE);
+  return block;
+}
+
+}  // namespace
+
+PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
+                      lstat,    stat,    chmod,   unlink,        RenameNoReplace, statvfs,
+                      opendir,  readdir, closedir, AllocateBlock, free,
+                      copy_file_range, pread, syncfs, DescriptorFlags, dup2, uname};
+

@@ -1,0 +1,310 @@
+// The file calls over POSIX: creating, writing, flushing, attributes,
+// deleting and renaming, copying from the package, file identity.
+//
+// Each call keeps the Win32 contract the programs rely on: results and Win32
+// error numbers. Paths are used verbatim: a backslash is an ordinary
+// character, nothing is normalised.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include "platform/posix_internal.h"
+
+using namespace posix_layer;
+
+namespace {
+
+// The upper bits of the attribute word carry the permission bits: the marker
+// says they are there, the twelve bits below it hold st_mode & 07777. Bits 28
+// to 30 are never set in a word of ours.
+const DWORD kModeMarker = 0x80000000u;
+const int kModeShift = 16;
+const DWORD kForeignBits = 0x70000000u;
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
+                   DWORD flags, HANDLE templ) {
+  (void)share, (void)security, (void)flags, (void)templ;
+  if (!(access & GENERIC_WRITE) || (disposition != CREATE_ALWAYS && disposition != CREATE_NEW)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A new file costs one call. O_EXCL makes a new file or fails: it never
+  // follows a symbolic link, dangling or not.
+  int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    SetLastError(ERROR_SUCCESS);
+    return HandleOf(fd);
+  }
+  if (errno != EEXIST) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (disposition == CREATE_NEW) {
+    const bool folder = g_posix.lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    SetLastError(folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+  }
+  // An existing entry is opened as it stands, never through a link in the
+  // last component (ELOOP) and never waiting for a pipe's reader, then
+  // looked at through the descriptor, so that nothing can be swapped in
+  // between the look and the truncation. Only a writable regular file is
+  // truncated; a device is written as it is; a pipe or a socket is refused.
+  fd = g_posix.open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  int err = 0;
+  if (g_posix.fstat(fd, &st) != 0)
+    err = errno;
+  else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))
+    err = EACCES;
+  else if (S_ISREG(st.st_mode) && g_posix.ftruncate(fd, 0) != 0)
+    err = errno;
+  if (err) {
+    g_posix.close(fd);
+    Fail(err, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  // As on Windows, a success over an existing file says so.
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return HandleOf(fd);
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID overlapped) {
+  (void)overlapped;
+  if (written) *written = 0;
+  int fd = FdOf(file);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const char* p = (const char*)data;
+  size_t left = count;
+  do {
+    ssize_t n = g_posix.write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(errno);
+    if (n == 0 && left > 0) return Fail(ENOSPC);
+    p += n;
+    left -= (size_t)n;
+    if (written) *written += (DWORD)n;
+  } while (left > 0);
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+  int fd = FdOf(file);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return g_posix.fsync(fd) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  int fd = FdOf(handle);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return g_posix.close(fd) == 0 ? TRUE : Fail(errno);
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  // As on Windows, a symbolic link is described, not followed.
+  struct stat st;
+  if (g_posix.lstat(path, &st) != 0) {
+    Fail(errno, path);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    const bool toFolder = g_posix.stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (toFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
+  // A file is reported with the archive bit, as Windows reports a file that
+  // no one has backed up; Linux has no place to keep it cleared.
+  DWORD word = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  if (!(st.st_mode & S_IWUSR)) word |= FILE_ATTRIBUTE_READONLY;
+  return word | kModeMarker | (DWORD)(st.st_mode & 07777) << kModeShift;
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  if (attributes & kForeignBits) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct stat st;
+  if (g_posix.lstat(path, &st) != 0) return Fail(errno, path);
+  // A link has no mode of its own, and the file it points to is not the
+  // one named: nothing changes.
+  if (S_ISLNK(st.st_mode)) return TRUE;
+  mode_t mode = st.st_mode & 07777;
+  // A word read from an entry of the other kind carries no mode for this
+  // one: Windows ignores the directory bit, so a directory's word set on a
+  // file changes no more than read-only.
+  const bool sameKind = !(attributes & FILE_ATTRIBUTE_DIRECTORY) == !S_ISDIR(st.st_mode);
+  if ((attributes & kModeMarker) && sameKind) mode = (attributes >> kModeShift) & 07777;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    mode &= (mode_t)~0222;
+  else
+    mode |= S_IWUSR;
+  if (mode == (st.st_mode & 07777)) return TRUE;
+  return g_posix.chmod(path, mode) == 0 ? TRUE : Fail(errno, path);
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+  struct stat st;
+  if (g_posix.lstat(path, &st) != 0) return Fail(errno, path);
+  if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return g_posix.unlink(path) == 0 ? TRUE : Fail(errno, path);
+}
+
+BOOL MoveFileA(LPCSTR from, LPCSTR to) {
+  if (g_posix.rename_noreplace(from, to) == 0) return TRUE;
+  const int err = errno;
+  struct stat a, b;
+  const bool fromThere = g_posix.lstat(from, &a) == 0;
+  // A move onto itself succeeds, as on Windows.
+  if (err == EEXIST && fromThere && g_posix.lstat(to, &b) == 0 && a.st_dev == b.st_dev &&
+      a.st_ino == b.st_ino)
+    return TRUE;
+  // A missing source is not found; a source that is there names the folder
+  // of the destination as the one missing.
+  return Fail(err, err == ENOENT && !fromThere ? from : to);
+}
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  (void)flags;
+  void* block = g_posix.malloc(bytes ? bytes : 1);
+  if (!block) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return block;
+}
+
+HLOCAL LocalFree(HLOCAL block) {
+  g_posix.free(block);
+  return nullptr;
+}
+
+LPSTR lstrcpyA(LPSTR to, LPCSTR from) { return strcpy(to, from); }
+LPSTR lstrcatA(LPSTR to, LPCSTR from) { return strcat(to, from); }
+int lstrcmpA(LPCSTR a, LPCSTR b) { return strcmp(a, b); }
+int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+
+HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
+  struct stat st;
+  const int fd = stream ? fileno(stream) : -1;
+  if (fd < 0 || g_posix.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return INVALID_HANDLE_VALUE;
+  *size = (unsigned long long)st.st_size;
+  return HandleOf(fd);
+}
+
+long long StreamTell(FILE* stream) { return (long long)ftello(stream); }
+
+BOOL StreamSeek(FILE* stream, long long position) {
+  return fseeko(stream, (off_t)position, SEEK_SET) == 0 ? TRUE : Fail(errno);
+}
+
+namespace {
+
+// The package holds fewer bytes than were proven to be there: it shrank.
+BOOL SourceEnded() {
+  SetLastError(ERROR_HANDLE_EOF);
+  return FALSE;
+}
+
+// The copy through memory, where the kernel will not copy between the two
+// files (another file system, an old kernel): a bounded buffer at a time.
+BOOL CopyThroughBuffer(int in, off_t offset, HANDLE to, size_t left) {
+  static char buffer[1 << 18];
+  while (left > 0) {
+    ssize_t n = g_posix.pread(in, buffer, left < sizeof buffer ? left : sizeof buffer, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(errno);
+    if (n == 0) return SourceEnded();
+    if (!WriteFile(to, buffer, (DWORD)n, nullptr, nullptr)) return FALSE;
+    offset += n;
+    left -= (size_t)n;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
+  const int in = FdOf(from), out = FdOf(to);
+  if (in < 0 || out < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  off_t at = (off_t)offset;
+  size_t left = size;
+  while (left > 0) {
+    ssize_t n = g_posix.copy_file_range(in, &at, out, nullptr, left, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+      return CopyThroughBuffer(in, at, to, left);
+    if (n < 0) return Fail(errno);
+    if (n == 0) return SourceEnded();
+    left -= (size_t)n;
+  }
+  return TRUE;
+}
+
+namespace {
+
+// syncfs reports the write errors of its file system since Linux 5.8.
+bool SyncfsReportsErrors() {
+  static const bool reports = [] {
+    struct utsname u;
+    int major = 0, minor = 0;
+    return g_posix.uname(&u) == 0 && sscanf(u.release, "%d.%d", &major, &minor) == 2 &&
+           (major > 5 || (major == 5 && minor >= 8));
+  }();
+  return reports;
+}
+
+}  // namespace
+
+BOOL FlushVolumeOf(HANDLE file) {
+  const int fd = FdOf(file);
+  return fd >= 0 && SyncfsReportsErrors() && g_posix.syncfs(fd) == 0;
+}
+
+namespace {
+
+void IdentityOf(const struct stat& st, FileIdentity* id) {
+  id->volume = (unsigned long long)st.st_dev;
+  id->index = (unsigned long long)st.st_ino;
+}
+
+}  // namespace
+
+BOOL GetFileIdentity(LPCSTR path, FileIdentity* id) {
+  struct stat st;
+  if (g_posix.stat(path, &st) != 0) return Fail(errno, path);
+  IdentityOf(st, id);
+  return TRUE;
+}
+
+BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
+  struct stat st;
+  const int fd = FdOf(file);
+  if (fd < 0 || g_posix.fstat(fd, &st) != 0) return Fail(fd < 0 ? EBADF : errno);
+  IdentityOf(st, id);
+  return TRUE;
+}
+
