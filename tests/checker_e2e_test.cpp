@@ -37,14 +37,9 @@ TEST_P(CheckerEndToEnd, Row) {
   const CheckerCase& c = GetParam();
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.volume != Volume::kAny) {
-    volume.reset(new TmpfsVolume(dir / "vol", VolumeBytes(c.volume)));
-    if (!volume->mounted()) {
-      volume.reset();
-      if (UnderCi()) FAIL() << c.name << ": cannot mount a tmpfs, and CI must not skip this row";
-      GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    }
-  }
+  std::string skipped;
+  if (c.volume != Volume::kAny && !MountVolume(dir / "vol", VolumeBytes(c.volume), &volume, &skipped))
+    SKIP_UNLESS_CI(skipped);
   Prepare(dir, c.before);
 
   std::vector<std::string> argv = {VELLOMAR_PATH};
@@ -81,12 +76,7 @@ TEST(CheckerProcessBoundary, StatusWithoutStandardOutput) {
   }
 }
 
-std::string RowName(const ::testing::TestParamInfo<CheckerCase>& info) {
-  std::string s;
-  for (const char* p = info.param.name; *p; ++p) s += isalnum((unsigned char)*p) ? *p : '_';
-  return std::to_string(info.index) + "_" + s;
-}
-
-INSTANTIATE_TEST_SUITE_P(Linux, CheckerEndToEnd, ::testing::ValuesIn(CheckerCases()), RowName);
+INSTANTIATE_TEST_SUITE_P(Linux, CheckerEndToEnd, ::testing::ValuesIn(CheckerCases()),
+                         [](const auto& info) { return RowTestName(info.index, info.param.name); });
 
 }  // namespace

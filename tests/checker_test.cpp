@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,7 @@ TEST(ParseRequiredTest, NullGivesZero) { EXPECT_EQ(ParseRequired(nullptr), 0u); 
 
 // The volume the swapped statvfs reports, and the path it was asked about.
 uint64_t g_fakeFree = 0;
+uint64_t g_fakeAvailable = 0;
 bool g_fakeFails = false;
 std::string g_queried;
 
@@ -81,7 +83,7 @@ int FakeStatvfs(const char* path, struct statvfs* st) {
   st->f_frsize = 1;
   st->f_bsize = 1;
   st->f_bfree = g_fakeFree;
-  st->f_bavail = g_fakeFree;
+  st->f_bavail = g_fakeAvailable;
   st->f_blocks = g_fakeFree;
   return 0;
 }
@@ -94,6 +96,9 @@ struct InProcessRow {
   std::string out;
   int status;
   std::string queried;  // the path statvfs was given; empty when not queried
+  // The bytes available to the user, when fewer than the free bytes (root's
+  // reserve on ext4).
+  uint64_t available = UINT64_MAX;
 };
 
 // Runs the main routine with `args` and returns what it wrote.
@@ -138,6 +143,9 @@ TEST(RunVellomarTest, Rows) {
        "Vellomar - can't access drive \"gone\"\n", 1, "gone"},
       {"a 300-character -drive is never queried", {"-drive", drive300, "-free"}, 7, false,
        "Vellomar - drive path longer than 259 characters\n", 1, ""},
+      {"the volume's free bytes decide, not those available to the user",
+       {"-free", "-required", "80"}, 100, false, "Vellomar - drive C:\\ has 100 bytes free\nOK\n", 0,
+       "/", 50},
       {"usage is never queried", {"-free", "-help"}, 7, false,
        "Vellomar [-drive <drive>] [-required <bytes>] [-find <file>] [-free] [-help]\n", 1, ""},
   };
@@ -146,6 +154,7 @@ TEST(RunVellomarTest, Rows) {
     g_posix.statvfs = FakeStatvfs;
     g_posix.stat = [](const char*, struct stat* st) { return st->st_mode = S_IFDIR, 0; };
     g_fakeFree = row.free;
+    g_fakeAvailable = std::min(row.free, row.available);
     g_fakeFails = row.fails;
     g_queried.clear();
     int status = -1;

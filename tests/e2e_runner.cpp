@@ -75,6 +75,15 @@ TmpfsVolume::~TmpfsVolume() {
   if (mounted_) umount2(path_.c_str(), MNT_DETACH);
 }
 
+bool MountVolume(const std::string& path, uint64_t bytes, std::unique_ptr<TmpfsVolume>* volume,
+                 std::string* skipped) {
+  volume->reset(new TmpfsVolume(path, bytes));
+  if ((*volume)->mounted()) return true;
+  volume->reset();
+  *skipped = "cannot mount a tmpfs here (needs root)";
+  return false;
+}
+
 void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
   for (const Before& b : before) {
     std::string path = dir / b.path;
@@ -194,13 +203,7 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
 bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std::string* skipped) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.needsTmpfs) {
-    volume.reset(new TmpfsVolume(dir / "vol", 1 << 20));
-    if (!volume->mounted()) {
-      *skipped = "cannot mount a tmpfs here (needs root)";
-      return false;
-    }
-  }
+  if (c.needsTmpfs && !MountVolume(dir / "vol", 1 << 20, &volume, skipped)) return false;
   std::vector<std::string> wrapper;
   if (c.flushError) {
     if (!StraceInstalled(skipped)) return false;

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ RunResult RunOn(const Build& build, const std::string& program, const std::vecto
 // True under CI (CI set and not "false"), where a row must not be skipped.
 bool UnderCi();
 
+// Skips the test for `why`, or fails it under CI, which must run it all.
+#define SKIP_UNLESS_CI(why)                                                \
+  do {                                                                     \
+    const std::string reason_ = (why);                                     \
+    if (UnderCi()) FAIL() << reason_ << ", and CI must not skip this test"; \
+    GTEST_SKIP() << reason_;                                               \
+  } while (0)
+
 // True when strace is installed, so that a test can fail a system call of a
 // program it runs; otherwise false with the reason.
 bool StraceInstalled(std::string* why);
@@ -66,6 +75,11 @@ class TmpfsVolume {
   std::string path_;
   bool mounted_ = false;
 };
+
+// Mounts a tmpfs of `bytes` at `path` into `volume`. Returns false, with the
+// reason in `skipped`, when it cannot be mounted (it needs root).
+bool MountVolume(const std::string& path, uint64_t bytes, std::unique_ptr<TmpfsVolume>* volume,
+                 std::string* skipped);
 
 // Puts what a row needs in its scratch folder before the run.
 void Prepare(const ScratchDir& dir, const std::vector<Before>& before);

@@ -10,6 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -186,6 +189,23 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   }
   close(in), close(out), close(err);
   return r;
+}
+
+FILE* OpenFailingSource(FailingSource* source) {
+  cookie_io_functions_t io = {};
+  io.read = [](void* cookie, char* buf, size_t n) -> ssize_t {
+    FailingSource* s = (FailingSource*)cookie;
+    const size_t end = std::min(s->failsAt, s->data.size());
+    if (s->at >= s->failsAt) return -1;
+    if (s->at == end) return 0;
+    const size_t k = std::min(n, end - s->at);
+    memcpy(buf, s->data.data() + s->at, k);
+    s->at += k;
+    return (ssize_t)k;
+  };
+  FILE* f = fopencookie(source, "r", io);
+  setvbuf(f, nullptr, _IONBF, 0);
+  return f;
 }
 
 bool SanitizedBuild() {

@@ -4,6 +4,7 @@
 #define TESTS_HARNESS_H
 
 #include <stdint.h>
+#include <stdio.h>
 #include <sys/types.h>
 
 #include <string>
@@ -76,6 +77,16 @@ int PipeFilledWith(const std::string& data);
 // and returns what it wrote and how it ended.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& input,
                      const RunOptions& options);
+
+// A stream that reads `data`, then fails (a read error, not the end) once
+// `failsAt` bytes are read; it never fails when failsAt is npos. Unbuffered:
+// every read of the stream reaches the source.
+struct FailingSource {
+  std::string data;
+  size_t failsAt = std::string::npos;
+  size_t at = 0;
+};
+FILE* OpenFailingSource(FailingSource* source);
 
 // Bytes made visible: printable ASCII as is, the rest as \xNN, \r and \n.
 std::string Visible(const std::string& bytes);

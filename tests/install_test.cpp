@@ -196,27 +196,6 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
   }
 }
 
-// A package whose stream fails (a read error, not the end) after `good`
-// bytes.
-struct Failing {
-  std::string data;
-  size_t good;
-  size_t at = 0;
-};
-
-FILE* OpenFailing(Failing* f) {
-  cookie_io_functions_t io = {};
-  io.read = [](void* cookie, char* buf, size_t n) -> ssize_t {
-    Failing* s = (Failing*)cookie;
-    if (s->at >= s->good) return -1;
-    size_t k = std::min(n, s->good - s->at);
-    memcpy(buf, s->data.data() + s->at, k);
-    s->at += k;
-    return (ssize_t)k;
-  };
-  return fopencookie(f, "r", io);
-}
-
 struct DriverCase {
   const char* name;
   size_t good;  // bytes the stream delivers before it fails
@@ -237,8 +216,8 @@ TEST(DriverStreamErrorTest, Table) {
     ScratchDir dir;
     std::string prefix = dir.path() + "/";
     char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)prefix.c_str(), nullptr};
-    Failing failing{package, c.good};
-    FILE* in = OpenFailing(&failing);
+    FailingSource failing{package, c.good};
+    FILE* in = OpenFailingSource(&failing);
     Log log;
     EXPECT_EQ(RunUnpack(3, argv, in, log.stream()), 0);
     fclose(in);

@@ -334,15 +334,10 @@ TEST_P(PackRows, Row) {
     EXPECT_EQ(Visible(ReadFile(dir / a.path)), Visible(a.content)) << c.name << ": " << a.path;
 }
 
-std::string RowName(const std::string& name, size_t index) {
-  std::string s;
-  for (char ch : name) s += isalnum((unsigned char)ch) ? ch : '_';
-  return std::to_string(index) + "_" + s;
-}
 
 INSTANTIATE_TEST_SUITE_P(Linux, PackRows, ::testing::ValuesIn(MakeCases()),
                          [](const ::testing::TestParamInfo<PackCase>& info) {
-                           return RowName(info.param.name, info.index);
+                           return RowTestName(info.index, info.param.name);
                          });
 
 // Round trips: pack a tree, then unpack the package into an empty folder
@@ -435,7 +430,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripCase{"content over many chunks",
                       {{"big", Pattern((1 << 20) + 7)}, {"small", "s"}}}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) {
-      return RowName(info.param.name, info.index);
+      return RowTestName(info.index, info.param.name);
     });
 
 // The same tree gives the same bytes, whatever order its files were made in
@@ -635,11 +630,9 @@ TEST(PackPlan, FreeSpaceIsExactlyEnough) {
       {"old", std::string(400 << 10, 'n')}, {"new", std::string(100 << 10, 'w')}};
   for (long shortBy : {0L, 4096L}) {
     ScratchDir dir;
-    TmpfsVolume volume(dir / "dest", 1 << 20);
-    if (!volume.mounted()) {
-      if (UnderCi()) FAIL() << "cannot mount a tmpfs, and CI must not skip this test";
-      GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-    }
+    std::unique_ptr<TmpfsVolume> volume;
+    std::string skipped;
+    if (!MountVolume(dir / "dest", 1 << 20, &volume, &skipped)) SKIP_UNLESS_CI(skipped);
     WriteFile(dir / "dest/old", std::string(300 << 10, 'o'));
     WriteFile(dir / "p.pkg", Package(entries));
     RunOptions options;

@@ -134,8 +134,9 @@ TEST(PlatformTest, DriveRootsNameTheRootFileSystem) {
   struct statvfs root;
   ASSERT_EQ(statvfs("/", &root), 0);
   for (const char* path : {"C:\\", "c:", "D:/", "/"}) {
-    ULARGE_INTEGER free;
-    EXPECT_TRUE(GetDiskFreeSpaceExA(path, NULL, NULL, &free)) << path;
+    ULARGE_INTEGER total;
+    EXPECT_TRUE(GetDiskFreeSpaceExA(path, NULL, &total, NULL)) << path;
+    EXPECT_EQ(total.QuadPart, (unsigned long long)root.f_blocks * root.f_frsize) << path;
   }
   ULARGE_INTEGER free;
   EXPECT_FALSE(GetDiskFreeSpaceExA("C:\\x", NULL, NULL, &free)) << "not a bare root";

@@ -12,27 +12,6 @@ namespace {
 
 // A stream that delivers `data` and then, when `fails`, reports a read error
 // instead of the end of the stream.
-struct Source {
-  std::string data;
-  bool fails = false;
-  size_t at = 0;
-};
-
-FILE* OpenSource(Source* source) {
-  cookie_io_functions_t io = {};
-  io.read = [](void* cookie, char* buf, size_t n) -> ssize_t {
-    Source* s = (Source*)cookie;
-    if (s->at == s->data.size()) return s->fails ? -1 : 0;
-    size_t k = std::min(n, s->data.size() - s->at);
-    memcpy(buf, s->data.data() + s->at, k);
-    s->at += k;
-    return (ssize_t)k;
-  };
-  FILE* f = fopencookie(source, "r", io);
-  setvbuf(f, nullptr, _IONBF, 0);  // every read reaches the source
-  return f;
-}
-
 struct ReadCase {
   const char* name;
   std::string data;
@@ -60,8 +39,8 @@ const ReadCase kReads[] = {
 TEST(StreamReadTest, Table) {
   for (const ReadCase& c : kReads) {
     SCOPED_TRACE(c.name);
-    Source source{c.data, c.fails};
-    FILE* f = OpenSource(&source);
+    FailingSource source{c.data, c.fails ? c.data.size() : std::string::npos};
+    FILE* f = OpenFailingSource(&source);
     std::string got;
     BOOL result = FALSE;
     DWORD count = 12345;
@@ -124,8 +103,8 @@ const HeaderCase kHeaders[] = {
 TEST(ReadEntryHeaderTest, Table) {
   for (const HeaderCase& c : kHeaders) {
     SCOPED_TRACE(c.name);
-    Source source{c.data, false};
-    FILE* f = OpenSource(&source);
+    FailingSource source{c.data};
+    FILE* f = OpenFailingSource(&source);
     EntryHeader header = {};
     const FormatRead result = ReadEntryHeader(f, &header);
     EXPECT_EQ(result, c.result);
