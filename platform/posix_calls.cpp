@@ -2,6 +2,7 @@
 // that tests swap (posix_calls.h), filled with the real calls.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -18,6 +19,8 @@ namespace {
 int OpenFile(const char* path, int flags, mode_t mode) { return open(path, flags, mode); }
 
 int DescriptorFlags(int fd) { return fcntl(fd, F_GETFD); }
+
+int IgnoreSignal(int number) { return signal(number, SIG_IGN) == SIG_ERR ? -1 : 0; }
 
 int RenameNoReplace(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
@@ -48,5 +51,6 @@ void* AllocateBlock(size_t bytes) {
 PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
                       lstat,    stat,    chmod,   unlink,        RenameNoReplace, statvfs,
                       opendir,  readdir, closedir, AllocateBlock, free,
-                      copy_file_range, pread, syncfs, DescriptorFlags, dup2, uname};
+                      copy_file_range, pread, syncfs, DescriptorFlags, dup2, uname,
+                      IgnoreSignal};
 

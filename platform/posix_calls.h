@@ -38,6 +38,7 @@ struct PosixCalls {
   int (*descriptor_flags)(int fd);  // fcntl(fd, F_GETFD)
   int (*dup2)(int from, int to);
   int (*uname)(struct utsname* name);
+  int (*ignore_signal)(int signal);  // its disposition set to SIG_IGN
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

@@ -31,10 +31,10 @@ void PrepareProcess(void) {
       g_posix.close(null);
     }
   }
-  signal(SIGPIPE, SIG_IGN);
+  g_posix.ignore_signal(SIGPIPE);
   // Nor does a file size limit end the process: the write fails
   // (ERROR_FILE_TOO_LARGE), as a write beyond what a volume takes does.
-  signal(SIGXFSZ, SIG_IGN);
+  g_posix.ignore_signal(SIGXFSZ);
 }
 
 namespace {

@@ -341,7 +341,8 @@ void MemFsInstall() {
                        FakeRename, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
                        g.saved.malloc, g.saved.free, FakeCopyFileRange, FakePread,
                        // A volume's flush fails where a file's would.
-                       FakeFsync, g.saved.descriptor_flags, g.saved.dup2, g.saved.uname};
+                       FakeFsync, g.saved.descriptor_flags, g.saved.dup2, g.saved.uname,
+                       g.saved.ignore_signal};
   MemFsReset(false);
 }
 
