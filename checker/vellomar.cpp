@@ -89,16 +89,6 @@ bool ParseArguments(int argc, char** argv, Request* request, FILE* out) {
   return true;
 }
 
-// True when a directory entry matches `name`; a directory counts, and the
-// last component may hold the wildcards * and ?.
-bool FilePresent(const char* name) {
-  WIN32_FIND_DATAA data;
-  HANDLE found = FindFirstFileA(name, &data);
-  if (found == INVALID_HANDLE_VALUE) return false;
-  FindClose(found);
-  return true;
-}
-
 }  // namespace
 
 uint64_t ParseRequired(const char* text) {
@@ -134,7 +124,7 @@ int RunVellomar(int argc, char** argv, FILE* out) {
 
   if (request.findGiven) {
     const char* name = argv[request.findIndex];
-    if (FilePresent(name)) {
+    if (PathPresent(name)) {
       fputs("OK\n", out);
       return kSuccess;
     }

@@ -115,7 +115,7 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   }
   GroupEntry* e = &group->entries[group->count];
   e->owned = owned;
-  if (!TargetPresent(target)) {
+  if (!PathPresent(target)) {
     if (TryWriteNew(target, content)) {
       // Kept only while replacements wait: it goes if one of them ends the run.
       Release(e);

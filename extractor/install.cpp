@@ -123,6 +123,29 @@ BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const Content& 
   return TRUE;
 }
 
+// Fills in a replacement of `target` whose staged copy is yet to be opened.
+void NameReplacement(LPCSTR target, const Content& content, Replacement* r) {
+  lstrcpyA(r->target, target);
+  lstrcpyA(r->temp, target);
+  lstrcatA(r->temp, "TMP");
+  r->content = content;
+  r->flushed = FALSE;
+  r->flushError = ERROR_SUCCESS;
+}
+
+// Writes the content to `file`, just created as `path` (or the invalid
+// handle). On failure nothing is left: the file is closed and removed, and
+// the last-error code is the failure's.
+BOOL WriteOrRemove(HANDLE file, LPCSTR path, const Content& content) {
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  if (WriteContent(file, content)) return TRUE;
+  CloseIfOpen(file);
+  const DWORD error = GetLastError();
+  DeleteFileA(path);
+  SetLastError(error);
+  return FALSE;
+}
+
 }  // namespace
 
 LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
@@ -135,49 +158,21 @@ LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
   return shown;
 }
 
-BOOL TargetPresent(LPCSTR target) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(target, &found);
-  if (search == INVALID_HANDLE_VALUE) return FALSE;
-  FindClose(search);
-  return TRUE;
-}
-
 BOOL TryWriteNew(LPCSTR target, const Content& content) {
   HANDLE file = CreateForWriting(target, CREATE_NEW);
-  if (file == INVALID_HANDLE_VALUE) return FALSE;
-  if (!WriteContent(file, content)) {
-    CloseIfOpen(file);
-    const DWORD error = GetLastError();
-    DeleteFileA(target);
-    SetLastError(error);
-    return FALSE;
-  }
+  if (!WriteOrRemove(file, target, content)) return FALSE;
   CloseHandle(file);
   return TRUE;
 }
 
 BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
-  lstrcpyA(r->target, target);
-  lstrcpyA(r->temp, target);
-  lstrcatA(r->temp, "TMP");
-  r->content = content;
-  r->flushed = FALSE;
-  r->flushError = ERROR_SUCCESS;
+  NameReplacement(target, content, r);
   r->file = CreateForWriting(r->temp, CREATE_NEW);
-  if (r->file == INVALID_HANDLE_VALUE) return FALSE;
-  if (!WriteContent(r->file, content)) {
-    CloseIfOpen(r->file);
-    const DWORD error = GetLastError();
-    DeleteFileA(r->temp);
-    SetLastError(error);
-    return FALSE;
-  }
-  return TRUE;
+  return WriteOrRemove(r->file, r->temp, content);
 }
 
 BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
-  if (!TargetPresent(target)) {
+  if (!PathPresent(target)) {
     // An absent target is created as a new file only: one that is there all
     // the same (the presence test failed, or the file came since) is
     // replaced as an existing one, never truncated in place.
@@ -188,11 +183,7 @@ BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
 
   Replacement r;
   char shown[MAX_PATH];
-  lstrcpyA(r.target, target);
-  lstrcpyA(r.temp, target);
-  lstrcatA(r.temp, "TMP");
-  r.content = content;
-  r.flushed = FALSE;
+  NameReplacement(target, content, &r);
   r.file = CreateStagedCopy(r.temp);
   // The old file is removed only once the new content is on stable storage.
   // A staged copy that cannot be made, or does not fit, leads to the direct

@@ -25,12 +25,11 @@ struct Content {
 // whose line has been written.
 BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log);
 
-// The same road in steps, for a driver that commits replacements later.
+// The same road in steps, for a driver that commits replacements later (the
+// presence test is the platform's PathPresent).
 // The two Try steps write nothing to the log: when one fails, it has removed
 // what it made, and the caller may take the entry again with InstallEntry.
 
-// True when something stands at `target` (the presence test).
-BOOL TargetPresent(LPCSTR target);
 // Creates the absent `target` with the content. Fails with
 // ERROR_FILE_EXISTS when a file came there since the presence test.
 BOOL TryWriteNew(LPCSTR target, const Content& content);

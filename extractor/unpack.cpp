@@ -14,6 +14,7 @@
 // then it is copied from the package. From a pipe, it is read whole first.
 #include "extractor/unpack.h"
 
+#include <stdarg.h>
 #include <string.h>
 
 #include "extractor/group.h"
@@ -57,9 +58,13 @@ const DWORD kReadEntryMax = 1 << 16;
 const unsigned long long kPipeGroupBytes = 8u << 20;
 
 // Ends the run over an entry that is refused before its target is touched:
-// what waits is committed first, as one at a time it would have been.
-bool Refuse(PendingGroup* group, FILE* log, const char* line) {
-  if (CommitGroup(group, log)) fputs(line, log);
+// what waits is committed first, as one at a time it would have been, then
+// the line is written.
+bool Refuse(PendingGroup* group, FILE* log, const char* format, ...) {
+  va_list values;
+  va_start(values, format);
+  if (CommitGroup(group, log)) vfprintf(log, format, values);
+  va_end(values);
   return false;
 }
 
@@ -71,11 +76,10 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   const FormatRead read = ReadEntryHeader(in, &header);
   if (read == kFormatNameTooLong) return Refuse(group, log, "Line: 148 **entry name too long\r\n");
   if (read != kFormatComplete) return Refuse(group, log, "Line: 146 **error reading entry header\r\n");
-  if (strlen(prefix) + strlen(header.name) > kTargetPathMax) {
-    if (!CommitGroup(group, log)) return false;
+  const size_t nameLength = strlen(header.name);
+  if (strlen(prefix) + nameLength > kTargetPathMax) {
     char shown[MAX_PATH];
-    fprintf(log, "Line: 150 target path too long for %s\r\n", Shown(header.name, shown));
-    return false;
+    return Refuse(group, log, "Line: 150 target path too long for %s\r\n", Shown(header.name, shown));
   }
   char target[MAX_PATH];
   lstrcpyA(target, prefix);
@@ -86,7 +90,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   if (package.file != INVALID_HANDLE_VALUE) {
     // The package's size proves the content is all there before the target
     // is touched.
-    const unsigned long long at = package.position + sizeof(DWORD) + strlen(header.name) + 1;
+    const unsigned long long at = package.position + sizeof(DWORD) + nameLength + 1;
     if (at + header.size > package.size) return Refuse(group, log, cut);
     content.offset = at;
     package.position = at + header.size;
@@ -103,12 +107,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   }
 
   BYTE* held = (BYTE*)LocalAlloc(LMEM_FIXED, header.size);
-  if (!held) {
-    const DWORD error = GetLastError();
-    if (!CommitGroup(group, log)) return false;
-    fprintf(log, "Line: 154 error allocating memory %d\r\n", (int)error);
-    return false;
-  }
+  if (!held) return Refuse(group, log, "Line: 154 error allocating memory %d\r\n", (int)GetLastError());
   // The target is touched only once the whole content is in memory.
   DWORD total = 0;
   if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {

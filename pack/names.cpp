@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 std::string Escaped(const std::string& name) {
   std::string s;
   for (unsigned char c : name) {
@@ -18,4 +20,13 @@ std::string Escaped(const std::string& name) {
     }
   }
   return s;
+}
+
+bool ClimbsUp(const std::string& name, const char* separators) {
+  for (size_t at = 0; at <= name.size();) {
+    const size_t end = std::min(name.find_first_of(separators, at), name.size());
+    if (end - at == 2 && name.compare(at, 2, "..") == 0) return true;
+    at = end + 1;
+  }
+  return false;
 }

@@ -106,12 +106,13 @@ struct Options {
   bool packOptions = false;    // -o, -C, -T, -0, -w or -v given
 };
 
-// One file to pack: its entry name (with "/"), where it is, and its size when
-// it was checked.
+// One file to pack: its entry name (with "/"), where it is, and its size,
+// mode and identity when it was checked.
 struct Item {
   std::string name;
   std::string path;
   uint32_t size;
+  mode_t mode;
   dev_t dev;
   ino_t ino;
 };
@@ -188,6 +189,12 @@ std::string Join(const std::string& folder, const std::string& child) {
   return folder + "/" + child;
 }
 
+// Where a path given under -C is looked up: in DIR, unless it is absolute.
+std::string LookedUp(const Source& source) {
+  const std::string& p = source.path;
+  return source.dir && p[0] != '/' ? Join(source.dir, p) : p;
+}
+
 const char* KindOf(mode_t mode) {
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
@@ -261,18 +268,8 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return CannotRead(path, err);
   close(fd);
-  items->push_back({name, path, (uint32_t)st.st_size, st.st_dev, st.st_ino});
+  items->push_back({name, path, (uint32_t)st.st_size, st.st_mode, st.st_dev, st.st_ino});
   return true;
-}
-
-// True when `name` holds the component "..".
-bool ClimbsUp(const std::string& name) {
-  for (size_t at = 0; at <= name.size();) {
-    const size_t end = std::min(name.find('/', at), name.size());
-    if (name.compare(at, end - at, "..") == 0 && end - at == 2) return true;
-    at = end + 1;
-  }
-  return false;
 }
 
 // What unpack will make of an entry that the user should know before: the
@@ -282,11 +279,10 @@ void Warn(const Item& item, FILE* err) {
   if (item.name[0] == '/')
     fprintf(err, "pack: warning: %s is an absolute name: unpack installs it there, whatever -destdir says\n",
             name.c_str());
-  else if (ClimbsUp(item.name))
+  else if (ClimbsUp(item.name, "/"))
     fprintf(err, "pack: warning: %s has a .. component: unpack installs it outside the -destdir folder\n",
             name.c_str());
-  struct stat st;
-  if (stat(item.path.c_str(), &st) == 0 && (st.st_mode & 0111))
+  if (item.mode & 0111)
     fprintf(err, "pack: warning: %s is executable, and a package carries no file modes\n", name.c_str());
 }
 
@@ -294,7 +290,7 @@ void Warn(const Item& item, FILE* err) {
 // with -0), to `paths`; `in` is standard input, for "-".
 bool ReadList(const Source& list, bool nul, FILE* in, std::vector<Source>* paths, FILE* err) {
   const bool standardInput = list.path == "-";
-  const std::string where = list.dir && !standardInput && list.path[0] != '/' ? Join(list.dir, list.path) : list.path;
+  const std::string where = standardInput ? list.path : LookedUp(list);
   FILE* f = standardInput ? in : fopen(where.c_str(), "rb");
   if (!f) return CannotRead(where, err);
   std::string text;
@@ -325,7 +321,7 @@ bool CollectItems(const Options& o, FILE* in, std::vector<Item>* items, FILE* er
       fputs("pack: an empty path names no file\n", err);
       return false;
     }
-    const std::string path = source.dir && p[0] != '/' ? Join(source.dir, p) : p;
+    const std::string path = LookedUp(source);
     if (!AddPath(p, path, &up, items, err)) return false;
   }
   std::sort(items->begin(), items->end(),

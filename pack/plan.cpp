@@ -27,23 +27,12 @@ unsigned long long Blocks(unsigned long long bytes, const Volume& v) {
   return (bytes + v.block - 1) / v.block * v.block;
 }
 
-bool Present(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
-}
-
-// Why `name` lands outside the prefix, or null.
+// Why `name` lands outside the prefix, or null. On Windows, where unpack
+// may run, a backslash separates folders too.
 const char* Outside(const std::string& name) {
   if (name[0] == '/' || name[0] == '\\') return "an absolute name";
   if (name.size() >= 2 && name[1] == ':') return "a drive letter";
-  for (size_t at = 0; at <= name.size();) {
-    const size_t end = std::min(name.find_first_of("/\\", at), name.size());
-    if (end - at == 2 && name.compare(at, 2, "..") == 0) return "a .. component";
-    at = end + 1;
-  }
+  if (ClimbsUp(name, "/\\")) return "a .. component";
   return nullptr;
 }
 
@@ -99,7 +88,7 @@ int RunPlan(const char* prefix, bool mkdirs, const std::vector<PlanEntry>& entri
     if (target.size() > kTargetPathMax) {
       line = "too long   " + shown + ": the target path is over 256 characters (unpack stops: line 150)";
       road = kStops;
-    } else if (installed.count(target) || Present(target)) {
+    } else if (installed.count(target) || PathPresent(target.c_str())) {
       const DWORD attributes = installed.count(target) ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         line = "folder     " + shown + ": a folder stands where the file goes (unpack stops: line 252)";

@@ -21,6 +21,17 @@
 #include "platform/win32_posix.h"
 #endif
 
+// True when something stands at `path` (a file, a folder, a link), or when
+// its last component, read as a pattern, matches an entry: the presence test
+// of both programs.
+inline BOOL PathPresent(LPCSTR path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return FALSE;
+  FindClose(search);
+  return TRUE;
+}
+
 // Makes the process boundary behave as on Windows, before anything else is
 // opened: a standard descriptor (0, 1, 2) that is closed is opened on the
 // null device, so that no file the program creates takes its number (and
