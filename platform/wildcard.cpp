@@ -52,15 +52,20 @@ bool Matcher::At(size_t i, size_t j) {
     matches = At(i + 1, j) || At(i, j + 1);
   } else if (c == kStarToLastDot) {
     // Any run up to the last dot, the dot itself included; past it only
-    // when the run starts after it.
-    const size_t limit = lastDot < nLength && j <= lastDot ? lastDot + 1 : nLength;
-    matches = false;
-    for (size_t k = j; k <= limit && !matches; ++k) matches = At(i + 1, k);
+    // when the run starts after it. A run that starts at or before the dot
+    // takes one more character while it has not passed the dot, and stops
+    // after taking the dot: one step per pair of positions, as for *.
+    if (lastDot < nLength && j <= lastDot)
+      matches = At(i + 1, j) || (j < lastDot ? At(i, j + 1) : At(i + 1, j + 1));
+    else
+      matches = At(i + 1, j) || At(i, j + 1);
   } else if (c == kOneOrNothing && n[j] == '.') {
-    // At a dot the run of ? ends; the last ? of the pattern takes the dot.
-    size_t after = i;
-    while (after < eLength && e[after] == kOneOrNothing) ++after;
-    matches = after == eLength ? j + 1 == nLength : At(after, j);
+    // At a dot the run of ? ends, each ? matching nothing; the last ? of
+    // the pattern takes the dot.
+    if (i + 1 < eLength)
+      matches = At(i + 1, j);
+    else
+      matches = j + 1 == nLength;
   } else {
     const bool one = c == kOneOrNothing || c == n[j] || (c == kDotOrEnd && n[j] == '.');
     matches = one && At(i + 1, j + 1);
