@@ -23,7 +23,7 @@
 
 // True when something stands at `path` (a file, a folder, a link), or when
 // its last component, read as a pattern, matches an entry: the presence test
-// of both programs.
+// of Vellomar -find.
 inline BOOL PathPresent(LPCSTR path) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(path, &found);
@@ -31,6 +31,13 @@ inline BOOL PathPresent(LPCSTR path) {
   FindClose(search);
   return TRUE;
 }
+
+// True when something stands at `path`, its name taken as it is: the
+// presence test of a package entry. On Windows that is PathPresent, as no
+// file name holds a wildcard there; on Linux, where * ? < > " are ordinary
+// characters of a name, no pattern is read. A name that ends in a separator
+// names nothing, as on Windows.
+BOOL EntryPresent(LPCSTR path);
 
 // Makes the process boundary behave as on Windows, before anything else is
 // opened: a standard descriptor (0, 1, 2) that is closed is opened on the
@@ -63,6 +70,10 @@ BOOL StreamSeek(FILE* stream, long long position);
 // WriteFile; a source shorter than asked gives ERROR_HANDLE_EOF.
 BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size);
 
+// Empties a file just opened for writing (nothing written yet), giving its
+// room back to the volume.
+BOOL TruncateFile(HANDLE file);
+
 // Brings everything the volume that holds `file` has to stable storage, in
 // one pass (sorted writes, one journal commit): far cheaper than flushing
 // many files one after the other. Returns TRUE only when that is done and
@@ -79,6 +90,8 @@ BOOL FlushVolumeOf(HANDLE file);
 struct FileIdentity {
   unsigned long long volume;
   unsigned long long index;
+  unsigned long links;  // the names the file has
+  BOOL folder;
 };
 // Of the file `path` names, following links. FALSE when nothing is there.
 BOOL GetFileIdentity(LPCSTR path, FileIdentity* id);

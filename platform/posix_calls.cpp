@@ -49,7 +49,7 @@ void* AllocateBlock(size_t bytes) {
 }  // namespace
 
 PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
-                      lstat,    stat,    chmod,   unlink,        RenameNoReplace, statvfs,
+                      lstat,    stat,    chmod,   unlink,        RenameNoReplace, rename, statvfs,
                       opendir,  readdir, closedir, AllocateBlock, free,
                       copy_file_range, pread, syncfs, DescriptorFlags, dup2, uname,
                       IgnoreSignal};

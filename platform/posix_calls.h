@@ -24,6 +24,8 @@ struct PosixCalls {
   int (*unlink)(const char* path);
   // Renames without replacing: fails with EEXIST when `to` exists.
   int (*rename_noreplace)(const char* from, const char* to);
+  // Renames over an existing `to` in one step (rename(2)).
+  int (*rename)(const char* from, const char* to);
   int (*statvfs)(const char* path, struct statvfs* st);
   DIR* (*opendir)(const char* path);
   struct dirent* (*readdir)(DIR* dir);

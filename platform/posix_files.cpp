@@ -32,33 +32,37 @@ const DWORD kForeignBits = 0x70000000u;
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
                    DWORD flags, HANDLE templ) {
   (void)share, (void)security, (void)flags, (void)templ;
-  if (!(access & GENERIC_WRITE) || (disposition != CREATE_ALWAYS && disposition != CREATE_NEW)) {
+  if (!(access & GENERIC_WRITE) ||
+      (disposition != CREATE_ALWAYS && disposition != CREATE_NEW && disposition != OPEN_EXISTING)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  // A new file costs one call. O_EXCL makes a new file or fails: it never
-  // follows a symbolic link, dangling or not.
-  int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    SetLastError(ERROR_SUCCESS);
-    return HandleOf(fd);
-  }
-  if (errno != EEXIST) {
-    Fail(errno, path);
-    return INVALID_HANDLE_VALUE;
-  }
   struct stat st;
-  if (disposition == CREATE_NEW) {
-    const bool folder = g_posix.lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
-    SetLastError(folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
+  if (disposition != OPEN_EXISTING) {
+    // A new file costs one call. O_EXCL makes a new file or fails: it never
+    // follows a symbolic link, dangling or not.
+    int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      SetLastError(ERROR_SUCCESS);
+      return HandleOf(fd);
+    }
+    if (errno != EEXIST) {
+      Fail(errno, path);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == CREATE_NEW) {
+      const bool folder = g_posix.lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+      SetLastError(folder ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
   }
   // An existing entry is opened as it stands, never through a link in the
   // last component (ELOOP) and never waiting for a pipe's reader, then
   // looked at through the descriptor, so that nothing can be swapped in
   // between the look and the truncation. Only a writable regular file is
-  // truncated; a device is written as it is; a pipe or a socket is refused.
-  fd = g_posix.open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  // truncated, and only for CREATE_ALWAYS; a device is written as it is; a
+  // pipe or a socket is refused.
+  int fd = g_posix.open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail(errno, path);
     return INVALID_HANDLE_VALUE;
@@ -68,7 +72,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     err = errno;
   else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))
     err = EACCES;
-  else if (S_ISREG(st.st_mode) && g_posix.ftruncate(fd, 0) != 0)
+  else if (S_ISREG(st.st_mode) && disposition == CREATE_ALWAYS && g_posix.ftruncate(fd, 0) != 0)
     err = errno;
   if (err) {
     g_posix.close(fd);
@@ -187,6 +191,30 @@ BOOL MoveFileA(LPCSTR from, LPCSTR to) {
   return Fail(err, err == ENOENT && !fromThere ? from : to);
 }
 
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (!(flags & MOVEFILE_REPLACE_EXISTING)) return MoveFileA(from, to);
+  // Windows replaces neither a folder nor a read-only file; rename(2) would
+  // replace an empty folder with a folder, and any file.
+  struct stat st;
+  if (g_posix.lstat(to, &st) == 0 &&
+      (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (g_posix.rename(from, to) == 0) return TRUE;
+  const int err = errno;
+  return Fail(err, err == ENOENT && g_posix.lstat(from, &st) != 0 ? from : to);
+}
+
+BOOL TruncateFile(HANDLE file) {
+  const int fd = FdOf(file);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return g_posix.ftruncate(fd, 0) == 0 ? TRUE : Fail(errno);
+}
+
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   (void)flags;
   void* block = g_posix.malloc(bytes ? bytes : 1);
@@ -289,6 +317,8 @@ namespace {
 void IdentityOf(const struct stat& st, FileIdentity* id) {
   id->volume = (unsigned long long)st.st_dev;
   id->index = (unsigned long long)st.st_ino;
+  id->links = (unsigned long)st.st_nlink;
+  id->folder = S_ISDIR(st.st_mode);
 }
 
 }  // namespace

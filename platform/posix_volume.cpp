@@ -72,20 +72,13 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
   return found;
 }
 
-}  // namespace
-
-HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+// The entry named `path`, whose last component starts at `last`, taken as
+// it is: one lstat.
+HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data) {
+  struct stat st;
   if (*path == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
-  }
-  const char* last = LastComponent(path);
-  struct stat st;
-  if (HasWildcard(last)) {
-    // Windows forbids these characters in names; Linux does not, and an
-    // entry named exactly so is found as itself, whatever the pattern says.
-    if (g_posix.lstat(path, &st) == 0) return FoundEntry(data, last, st.st_mode);
-    return SearchDirectory(path, last, data);
   }
   if (*last == '\0') {
     // A name ending in a separator names no entry, as on Windows: not found
@@ -101,6 +94,24 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
     return INVALID_HANDLE_VALUE;
   }
   return FoundEntry(data, last, st.st_mode);
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+  const char* last = LastComponent(path);
+  struct stat st;
+  if (*path != '\0' && HasWildcard(last)) {
+    // Windows forbids these characters in names; Linux does not, and an
+    // entry named exactly so is found as itself, whatever the pattern says.
+    if (g_posix.lstat(path, &st) == 0) return FoundEntry(data, last, st.st_mode);
+    return SearchDirectory(path, last, data);
+  }
+  return FindEntry(path, last, data);
+}
+
+BOOL EntryPresent(LPCSTR path) {
+  return FindEntry(path, LastComponent(path), nullptr) != INVALID_HANDLE_VALUE;
 }
 
 BOOL FindClose(HANDLE find) {

@@ -41,6 +41,9 @@ typedef union _ULARGE_INTEGER {
 #define FILE_SHARE_WRITE 0x2u
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define MOVEFILE_REPLACE_EXISTING 0x1u
+#define MOVEFILE_WRITE_THROUGH 0x8u
 #define LMEM_FIXED 0x0u
 
 #define FILE_ATTRIBUTE_READONLY 0x1u
@@ -52,6 +55,7 @@ typedef union _ULARGE_INTEGER {
 
 // Win32 error numbers that the POSIX calls can leave in the last-error code.
 #define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_TOO_MANY_OPEN_FILES 4u
@@ -59,6 +63,8 @@ typedef union _ULARGE_INTEGER {
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
 #define ERROR_WRITE_PROTECT 19u
+#define ERROR_NOT_READY 21u
+#define ERROR_CRC 23u
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_HANDLE_EOF 38u
@@ -67,6 +73,7 @@ typedef union _ULARGE_INTEGER {
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
+#define ERROR_CALL_NOT_IMPLEMENTED 120u
 #define ERROR_DIR_NOT_EMPTY 145u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
@@ -90,7 +97,8 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
 
 // Opens `path` for writing (CREATE_ALWAYS: created or truncated; CREATE_NEW:
-// must not exist). Returns INVALID_HANDLE_VALUE on failure. A file without
+// must not exist; OPEN_EXISTING: must exist, and is not truncated). Returns
+// INVALID_HANDLE_VALUE on failure. A file without
 // owner write permission counts as read-only and is refused with
 // ERROR_ACCESS_DENIED, as on Windows. Unlike Windows, a symbolic link in the
 // last component is never followed (ERROR_CANT_RESOLVE_FILENAME), and a pipe
@@ -119,6 +127,12 @@ BOOL DeleteFileA(LPCSTR path);
 // Fails with ERROR_ALREADY_EXISTS when `to` exists: never overwrites. A move
 // of an entry onto itself succeeds.
 BOOL MoveFileA(LPCSTR from, LPCSTR to);
+// With MOVEFILE_REPLACE_EXISTING, puts `from` in the place of an existing file
+// `to` in one step (rename): `to` names the old file or the new one, never
+// nothing. As on Windows, a folder or a read-only file at `to` is not
+// replaced (ERROR_ACCESS_DENIED). MOVEFILE_WRITE_THROUGH changes nothing on
+// one volume. Without MOVEFILE_REPLACE_EXISTING, MoveFileA.
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 // A bare drive root (C:\, c:, D:/) or a lone \ stands for the root file
 // system, a null path for the current folder's. The path must name a folder:
 // a file gives ERROR_DIRECTORY, a missing path ERROR_PATH_NOT_FOUND.

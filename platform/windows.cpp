@@ -19,6 +19,13 @@ HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
   return file;
 }
 
+// No Windows file name holds a wildcard: the pattern search finds the name.
+BOOL EntryPresent(LPCSTR path) { return PathPresent(path); }
+
+BOOL TruncateFile(HANDLE file) {
+  return SetFilePointer(file, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
+}
+
 long long StreamTell(FILE* stream) { return _ftelli64(stream); }
 
 BOOL StreamSeek(FILE* stream, long long position) {
@@ -64,6 +71,8 @@ BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
   if (!GetFileInformationByHandle(file, &info)) return FALSE;
   id->volume = info.dwVolumeSerialNumber;
   id->index = (unsigned long long)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+  id->links = info.nNumberOfLinks;
+  id->folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return TRUE;
 }
 

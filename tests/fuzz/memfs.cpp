@@ -280,22 +280,40 @@ int FakeUnlink(const char* path) {
   return 0;
 }
 
-int FakeRename(const char* from, const char* to) {
+bool HasChildren(int dir) {
+  for (const Node& e : g.nodes)
+    if (e.parent == dir && &e != &g.nodes[0]) return true;
+  return false;
+}
+
+// Renames `from` to `to`; an entry at `to` is replaced when `replace`, as
+// rename(2) replaces a file (or an empty folder with a folder).
+int Move(const char* from, const char* to, bool replace) {
   if (Injected(kMemRename)) return -1;
   Where a, b;
   int err = Resolve(from, false, &a);
   if (!err) err = Resolve(to, false, &b);
   if (!err && a.dot) err = EBUSY;
   if (!err && a.node < 0) err = ENOENT;
-  if (!err && b.node >= 0) err = EEXIST;
+  if (!err && b.node >= 0 && b.node == a.node) return 0;
+  if (!err && b.node >= 0 && !replace) err = EEXIST;
+  if (!err && b.node >= 0 && IsDir(b.node) != IsDir(a.node)) err = IsDir(b.node) ? EISDIR : ENOTDIR;
+  if (!err && b.node >= 0 && IsDir(b.node) && HasChildren(b.node)) err = ENOTEMPTY;
   if (!err && !IsDir(a.node) && (a.dirOnly || b.dirOnly)) err = ENOTDIR;
   for (int dir = b.dir; !err && dir > 0; dir = g.nodes[dir].parent)
     if (dir == a.node) err = EINVAL;  // a folder into itself
   if (err) return Error(err);
+  if (b.node >= 0) {
+    g.nodes[b.node].parent = -1;
+    Release(b.node);
+  }
   g.nodes[a.node].parent = b.dir;
   g.nodes[a.node].name.assign(b.last, b.length);
   return 0;
 }
+
+int FakeRename(const char* from, const char* to) { return Move(from, to, false); }
+int FakeRenameOver(const char* from, const char* to) { return Move(from, to, true); }
 
 int FakeStatvfs(const char*, struct statvfs*) { return Error(ENOSYS); }
 
@@ -338,7 +356,7 @@ void MemFsInstall() {
   g.saved = g_posix;
   g_posix = PosixCalls{FakeOpen,  FakeWrite,   FakeFsync,   FakeFstat,   FakeFtruncate,
                        FakeClose, FakeLstat,   FakeStat,    FakeChmod,   FakeUnlink,
-                       FakeRename, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
+                       FakeRename, FakeRenameOver, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
                        g.saved.malloc, g.saved.free, FakeCopyFileRange, FakePread,
                        // A volume's flush fails where a file's would.
                        FakeFsync, g.saved.descriptor_flags, g.saved.dup2, g.saved.uname,
