@@ -5,9 +5,9 @@
 // few hundred microseconds that dwarfs the rest of its work. Here a staged
 // copy is written and the entry waits in a group; the group is committed in
 // entry order (every staged copy flushed, then each entry's attributes,
-// delete and rename, as one at a time) when it is full, when the next
-// entry's target is a file of the group, when anything on the next entry's
-// road fails, and at the end of the stream. A failed road is taken
+// and rename, as one at a time) when it is full, when the next entry's
+// target, or a folder on its way, is a file of the group, when anything on
+// the next entry's road fails, and at the end of the stream. A failed road is taken
 // again one at a time after the commit, so that a run prints and leaves
 // exactly what the one-at-a-time order prints and leaves; a commit that ends
 // the run removes what later entries of the group made.
@@ -40,6 +40,7 @@ struct PendingGroup {
   GroupEntry* entries;
   DWORD count;
   DWORD staged;
+  DWORD folders;  // waiting targets that are (links to) folders
   unsigned long long bytes;
 };
 

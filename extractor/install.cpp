@@ -30,18 +30,20 @@ BOOL WriteAll(HANDLE file, const BYTE* content, DWORD size) {
   return TRUE;
 }
 
-// Opens the staged copy for writing: one call when no leftover of that name
-// stands from an earlier run. A leftover regular file is written over, as
-// any file is; one that is a link, a pipe or a device is removed first, so
-// that the content is never written through it into some other file.
+// Creates the staged copy as a new file: one call when no leftover of that
+// name stands from an earlier run. A leftover, whatever it is (a file, a
+// second name of some other file, a link, a pipe), is removed first and never
+// written into, so that the content cannot reach any other file through it;
+// a folder cannot be removed, and the creation then fails.
 HANDLE CreateStagedCopy(LPCSTR temp) {
   HANDLE file = CreateForWriting(temp, CREATE_NEW);
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
-  DWORD leftover = GetFileAttributesA(temp);
-  if (leftover != INVALID_FILE_ATTRIBUTES &&
-      (leftover & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
-    DeleteFileA(temp);
-  return CreateForWriting(temp);
+  const DWORD leftover = GetFileAttributesA(temp);
+  if (leftover != INVALID_FILE_ATTRIBUTES && (leftover & FILE_ATTRIBUTE_READONLY) &&
+      !(leftover & FILE_ATTRIBUTE_DIRECTORY))
+    SetFileAttributesA(temp, leftover & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+  if (!DeleteFileA(temp)) return INVALID_HANDLE_VALUE;
+  return CreateForWriting(temp, CREATE_NEW);
 }
 
 // True for the failures that mean the volume has no room for the staged
@@ -50,6 +52,28 @@ bool IsOutOfSpace(DWORD error) {
   return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
          error == ERROR_DISK_QUOTA_EXCEEDED;
 }
+
+// True for the failures of a volume that is not to be trusted with the only
+// copy of a file: the old file is kept, whatever the road.
+bool IsIoError(DWORD error) {
+  return error == ERROR_IO_DEVICE || error == ERROR_NOT_READY || error == ERROR_CRC ||
+         error == ERROR_GEN_FAILURE;
+}
+
+// True for the failures of the one-step replacement that the old road,
+// delete then rename, may get past: a system that cannot replace in one
+// step, or a file that cannot be replaced (a folder: the delete fails too,
+// and says so). Any other failure, an I/O error above all, could let the
+// delete succeed and the rename fail, leaving the name empty.
+bool DeleteMayHelp(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
+         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
+         error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// The content could not be had: the package ended (or shrank) under the copy.
+bool ContentLost(DWORD error) { return error == ERROR_HANDLE_EOF; }
 
 // Closes and deletes a staged copy that is not to be trusted, once its
 // failure is reported; the old file stays. Returns FALSE: the run ends.
@@ -82,7 +106,10 @@ BOOL WriteContent(HANDLE file, const Content& content) {
 BOOL WriteNewFile(LPCSTR target, HANDLE file, const Content& content, FILE* log) {
   if (!WriteContent(file, content)) {
     DWORD error = GetLastError();
-    fprintf(log, "Line: 181 error writing file to disk error-> %d\r\n", (int)error);
+    if (ContentLost(error))
+      fputs(kCutLine, log);
+    else
+      fprintf(log, "Line: 181 error writing file to disk error-> %d\r\n", (int)error);
     // The file did not exist before this run: a partial one is not left.
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
@@ -94,30 +121,56 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, const Content& content, FILE* log)
   return TRUE;
 }
 
-// The staged copy could not be written: the old file goes first and the new
-// content is written in its place.
-BOOL RewriteInPlace(LPCSTR target, LPCSTR temp, HANDLE tempFile, const Content& content, FILE* log) {
-  const DWORD error = GetLastError();
+// Opens the old file of the direct rewrite for writing, without truncating
+// it: when it cannot be opened (a read-only file, a folder, a volume that
+// fails, no descriptor left), nothing is lost. It is then written over in
+// place, which frees as much room as deleting it would. Only a name whose
+// removal costs no content goes first, for a new file in its place: a
+// symbolic link, and one of several names of a file (the others keep the old
+// content, as they do when a staged copy replaces this one).
+HANDLE OpenForRewrite(LPCSTR target) {
+  const DWORD attributes = GetFileAttributesA(target);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    HANDLE file = CreateForWriting(target, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+      return CreateForWriting(target, CREATE_NEW);
+    FileIdentity id;
+    if (file == INVALID_HANDLE_VALUE || !GetHandleIdentity(file, &id) || id.links <= 1) return file;
+    CloseHandle(file);
+  }
+  DeleteFileA(target);
+  return CreateForWriting(target);
+}
+
+// The staged copy could not be made or does not fit (`error` says why): the
+// old file is written over with the new content.
+BOOL RewriteInPlace(const Replacement& r, DWORD error, FILE* log) {
   char shown[MAX_PATH];
-  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(temp, shown), (int)error);
-  CloseIfOpen(tempFile);
-  if (DeleteFileA(temp))
+  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(r.temp, shown), (int)error);
+  CloseIfOpen(r.file);
+  if (DeleteFileA(r.temp))
     fputs("deleted junk file\r\n", log);
   else
     fprintf(log, "Line: 210 could not delete junk %d\r\n", (int)GetLastError());
-  DeleteFileA(target);
-  HANDLE file = CreateForWriting(target);
+  HANDLE file = OpenForRewrite(r.target);
   if (file == INVALID_HANDLE_VALUE) {
     fprintf(log, "Line: 223 error opening second out file!!bail %d\r\n", (int)GetLastError());
     return FALSE;
   }
   fprintf(log, "Line: 221 opened second out file\r\n");
-  if (!WriteContent(file, content)) {
-    fprintf(log, "Line: 229 error writing file error-> %d\r\n", (int)GetLastError());
+  if (!TruncateFile(file) || !WriteContent(file, r.content)) {
+    error = GetLastError();
+    if (ContentLost(error))
+      fputs(kCutLine, log);
+    else
+      fprintf(log, "Line: 229 error writing file error-> %d\r\n", (int)error);
     CloseIfOpen(file);
     return FALSE;
   }
   CloseHandle(file);
+  // Normal attributes, as a new file has (on Linux the permission bits of
+  // the file written over stay).
+  SetFileAttributesA(r.target, FILE_ATTRIBUTE_NORMAL);
   fputs("This statement only appears when  the DOC file was deleted and no temp filel\r\n", log);
   fputs("was on the DOC special case where file > 1/2 the DOC.\r\n", log);
   return TRUE;
@@ -148,6 +201,8 @@ BOOL WriteOrRemove(HANDLE file, LPCSTR path, const Content& content) {
 
 }  // namespace
 
+const char kCutLine[] = "Line: 167 **error reading buffer\r\n";
+
 LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
   size_t i = 0;
   for (; path[i] && i < MAX_PATH - 1; ++i) {
@@ -172,7 +227,7 @@ BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
 }
 
 BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
-  if (!PathPresent(target)) {
+  if (!EntryPresent(target)) {
     // An absent target is created as a new file only: one that is there all
     // the same (the presence test failed, or the file came since) is
     // replaced as an existing one, never truncated in place.
@@ -185,19 +240,25 @@ BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
   char shown[MAX_PATH];
   NameReplacement(target, content, &r);
   r.file = CreateStagedCopy(r.temp);
-  // The old file is removed only once the new content is on stable storage.
+  // The old file is replaced only once the new content is on stable storage.
   // A staged copy that cannot be made, or does not fit, leads to the direct
-  // rewrite. Any other failure to write or flush it (an I/O error, a file
-  // too large) leaves the old file as it is: the volume is not to be trusted
+  // rewrite. An I/O error, or any other failure to write or flush it (a file
+  // too large), leaves the old file as it is: the volume is not to be trusted
   // with the only copy, and the direct rewrite would meet the same failure.
-  if (!WriteContent(r.file, content)) {
-    const DWORD error = GetLastError();
-    if (r.file == INVALID_HANDLE_VALUE || IsOutOfSpace(error))
-      return RewriteInPlace(r.target, r.temp, r.file, content, log);
-    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
-    return DropStagedCopy(r.temp, r.file);
+  DWORD error;
+  if (r.file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    if (!IsIoError(error)) return RewriteInPlace(r, ERROR_INVALID_HANDLE, log);
+  } else if (!WriteContent(r.file, content)) {
+    error = GetLastError();
+    if (IsOutOfSpace(error)) return RewriteInPlace(r, error, log);
+    DropStagedCopy(r.temp, r.file);
+    if (ContentLost(error)) return fputs(kCutLine, log), FALSE;
+  } else {
+    return FinishReplacement(&r, log);
   }
-  return FinishReplacement(&r, log);
+  fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
+  return FALSE;
 }
 
 BOOL FinishReplacement(Replacement* r, FILE* log) {
@@ -207,8 +268,7 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     r->flushError = FlushFileBuffers(r->file) ? ERROR_SUCCESS : GetLastError();
   }
   if (r->flushError != ERROR_SUCCESS) {
-    SetLastError(r->flushError);
-    if (IsOutOfSpace(r->flushError)) return RewriteInPlace(r->target, r->temp, r->file, r->content, log);
+    if (IsOutOfSpace(r->flushError)) return RewriteInPlace(*r, r->flushError, log);
     fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
             (int)r->flushError);
     return DropStagedCopy(r->temp, r->file);
@@ -227,15 +287,17 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     }
     SetFileAttributesA(temp, attributes);
   }
-  if (!DeleteFileA(target)) {
-    const DWORD error = GetLastError();
-    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown),
-            (int)error);
-    return FALSE;
+  // One step: the name holds the old file, then the new one, never nothing.
+  if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return TRUE;
+  if (DeleteMayHelp(GetLastError())) {
+    if (!DeleteFileA(target)) {
+      const DWORD error = GetLastError();
+      fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown),
+              (int)error);
+      return FALSE;
+    }
+    if (MoveFileA(temp, target)) return TRUE;
   }
-  if (!MoveFileA(temp, target)) {
-    fprintf(log, "Line: 257 error renaming file\r\n");
-    return FALSE;
-  }
-  return TRUE;
+  fprintf(log, "Line: 257 error renaming file\r\n");
+  return FALSE;
 }

@@ -18,15 +18,20 @@ struct Content {
 };
 
 // Writes `content` to `target`: directly when the target is absent; through
-// a flushed staged copy (target + "TMP") renamed into place when it exists;
-// and, when the staged copy cannot be written, by deleting the old file and
-// writing the new one in its place. Diagnostics go to `log`. Returns true
-// when the content stands under the target path; false after a failure,
-// whose line has been written.
+// a flushed staged copy (target + "TMP") renamed over the old file when it
+// exists; and, when the staged copy cannot be made or does not fit, by
+// writing the new content over the old file (the direct rewrite).
+// Diagnostics go to `log`. Returns true when the content stands under the
+// target path; false after a failure, whose line has been written. Content
+// from a package that ends under the copy gets the driver's line for a cut
+// stream, kCutLine, and leaves an old file as it was.
 BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log);
 
+// The line of a stream that ends, or fails, inside an entry's content.
+extern const char kCutLine[];
+
 // The same road in steps, for a driver that commits replacements later (the
-// presence test is the platform's PathPresent).
+// presence test is the platform's EntryPresent).
 // The two Try steps write nothing to the log: when one fails, it has removed
 // what it made, and the caller may take the entry again with InstallEntry.
 
@@ -45,7 +50,7 @@ struct Replacement {
 };
 // Writes the staged copy of `target` into `r`. `target` fits kTargetPathMax.
 // Fails with ERROR_FILE_EXISTS when something already stands at target +
-// "TMP": a leftover is InstallEntry's to write over.
+// "TMP": a leftover is InstallEntry's to remove.
 BOOL TryStage(LPCSTR target, const Content& content, Replacement* r);
 // Flushes the staged copy (unless done), then puts it in the old file's
 // place, as InstallEntry does after writing it; writes its diagnostics.

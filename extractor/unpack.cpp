@@ -84,24 +84,23 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   char target[MAX_PATH];
   lstrcpyA(target, prefix);
   lstrcatA(target, header.name);
-  const char* const cut = "Line: 167 **error reading buffer\r\n";
 
   Content content = {NULL, package.file, 0, header.size};
   if (package.file != INVALID_HANDLE_VALUE) {
     // The package's size proves the content is all there before the target
     // is touched.
     const unsigned long long at = package.position + sizeof(DWORD) + nameLength + 1;
-    if (at + header.size > package.size) return Refuse(group, log, cut);
+    if (at + header.size > package.size) return Refuse(group, log, kCutLine);
     content.offset = at;
     package.position = at + header.size;
     static BYTE held[kReadEntryMax];
     DWORD total = 0;
     if (header.size <= kReadEntryMax) {
       if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
-        return Refuse(group, log, cut);
+        return Refuse(group, log, kCutLine);
       content.data = held;
     } else if (!StreamSeek(in, (long long)package.position)) {
-      return Refuse(group, log, cut);
+      return Refuse(group, log, kCutLine);
     }
     return InstallGrouped(group, target, content, NULL, log);
   }
@@ -112,7 +111,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   DWORD total = 0;
   if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {
     LocalFree(held);
-    return Refuse(group, log, cut);
+    return Refuse(group, log, kCutLine);
   }
   content.data = held;
   return InstallGrouped(group, target, content, held, log);

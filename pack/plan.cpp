@@ -88,7 +88,7 @@ int RunPlan(const char* prefix, bool mkdirs, const std::vector<PlanEntry>& entri
     if (target.size() > kTargetPathMax) {
       line = "too long   " + shown + ": the target path is over 256 characters (unpack stops: line 150)";
       road = kStops;
-    } else if (installed.count(target) || PathPresent(target.c_str())) {
+    } else if (installed.count(target) || EntryPresent(target.c_str())) {
       const DWORD attributes = installed.count(target) ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         line = "folder     " + shown + ": a folder stands where the file goes (unpack stops: line 252)";

@@ -48,6 +48,20 @@ std::vector<std::string>* g_calls;
 // lstat calls made since a row swapped it.
 int g_lstats;
 
+// Every open from the first of a staged copy on fails with g_openError, as a
+// volume that fails, or a process out of descriptors, keeps failing.
+int g_openError;
+bool g_opensFail;
+void FailOpensFromTheStagedCopy(int error) {
+  g_openError = error;
+  g_opensFail = false;
+  g_posix.open = [](const char* p, int flags, mode_t mode) {
+    const size_t n = strlen(p);
+    g_opensFail = g_opensFail || (n > 3 && strcmp(p + n - 3, "TMP") == 0);
+    return g_opensFail ? (errno = g_openError, -1) : open(p, flags, mode);
+  };
+}
+
 struct SeamCase {
   const char* name;
   std::function<void()> swap;  // changes g_posix
@@ -59,9 +73,38 @@ struct SeamCase {
 
 std::vector<SeamCase> SeamCases() {
   return {
-      {"rename fails after the old file is gone",
-       [] { g_posix.rename_noreplace = [](const char*, const char*) { return errno = EIO, -1; }; },
+      {"a replacement that fails with an I/O error keeps the old file",
+       [] { g_posix.rename = [](const char*, const char*) { return errno = EIO, -1; }; },
+       "Line: 257 error renaming file\r\n", "old", "new", FALSE},
+      {"where one step is refused, the delete and the rename",
+       [] { g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; }; }, "",
+       "new", "<absent>", TRUE},
+      {"and a rename that then fails leaves the name empty",
+       [] {
+         g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; };
+         g_posix.rename_noreplace = [](const char*, const char*) { return errno = EIO, -1; };
+       },
        "Line: 257 error renaming file\r\n", "<absent>", "new", FALSE},
+      {"a staged copy that cannot be created for an I/O error keeps the old file",
+       [] { FailOpensFromTheStagedCopy(EIO); },
+       "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
+      {"no descriptor left from the staged copy on: the old file stays",
+       [] { FailOpensFromTheStagedCopy(EMFILE); },
+       "Line: 205 Could not write tTMP file to disk 6\r\nLine: 210 could not delete junk 2\r\n"
+       "Line: 223 error opening second out file!!bail 4\r\n",
+       "old", "<absent>", FALSE},
+      {"a staged copy over the quota takes the direct rewrite",
+       [] {
+         g_lstats = 0;  // counts the writes here
+         g_posix.write = [](int fd, const void* data, size_t n) -> ssize_t {
+           return g_lstats++ == 0 ? (errno = EDQUOT, -1) : write(fd, data, n);
+         };
+       },
+       "Line: 205 Could not write tTMP file to disk 1295\r\ndeleted junk file\r\n"
+       "Line: 221 opened second out file\r\n"
+       "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
+       "was on the DOC special case where file > 1/2 the DOC.\r\n",
+       "new", "<absent>", TRUE},
       {"a flush that fails for want of room leads to the direct rewrite",
        [] { g_posix.fsync = [](int) { return errno = ENOSPC, -1; }; },
        "Line: 205 Could not write tTMP file to disk 112\r\ndeleted junk file\r\n"
@@ -87,8 +130,11 @@ std::vector<SeamCase> SeamCases() {
       {"a flush that fails with an I/O error leaves the old file alone",
        [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
        "Line: 207 error flushing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
-      {"old file that cannot be deleted",
-       [] { g_posix.unlink = [](const char*) { return errno = EBUSY, -1; }; },
+      {"old file that cannot be replaced nor deleted",
+       [] {
+         g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; };
+         g_posix.unlink = [](const char*) { return errno = EBUSY, -1; };
+       },
        "Line: 252 Error deleting file t error-> 32\r\n", "old", "new", FALSE},
   };
 }
@@ -141,8 +187,8 @@ void RecordFlushOrder() {
   g_posix.fsync = [](int fd) { return g_calls->push_back("fsync " + g_opened[fd]), fsync(fd); };
   g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), syncfs(fd); };
   g_posix.unlink = [](const char* p) { return g_calls->push_back("unlink " + Name(p)), unlink(p); };
-  g_posix.rename_noreplace = [](const char* from, const char* to) {
-    g_calls->push_back("rename " + Name(from) + " " + Name(to));
+  g_posix.rename = [](const char* from, const char* to) {
+    g_calls->push_back("replace " + Name(from) + " " + Name(to));
     return rename(from, to);
   };
 }
@@ -152,34 +198,39 @@ void RecordFlushOrder() {
 // after the last staged copy is written and before the first old file goes
 // (each copy is flushed on its own where that flush fails).
 TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
-  const std::vector<std::string> commits = {"unlink a", "rename aTMP a", "unlink b", "rename bTMP b",
-                                            "unlink c", "rename cTMP c"};
+  const std::vector<std::string> commits = {"replace aTMP a", "replace bTMP b", "replace cTMP c"};
   auto Then = [](std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   };
   const std::vector<std::string> written = {"write aTMP", "write new", "write bTMP", "write cTMP"};
+  const std::vector<PackEntry> mixed = {{"a", "A"}, {"new", "N"}, {"b", "B"}, {"c", "C"}};
   const struct {
     const char* name;
     GroupLimits limits;
     bool volumeFlushFails;
+    std::vector<PackEntry> entries;  // a, b, c, x stand before
     std::vector<std::string> calls;
   } rows[] = {
-      {"one at a time", {1, 0}, false,
-       {"write aTMP", "fsync aTMP", "unlink a", "rename aTMP a", "write new", "write bTMP",
-        "fsync bTMP", "unlink b", "rename bTMP b", "write cTMP", "fsync cTMP", "unlink c",
-        "rename cTMP c"}},
-      {"in one group", kDefaultGroupLimits, false, Then(Then(written, {"syncfs aTMP"}), commits)},
-      {"in one group, the volume's flush failing", kDefaultGroupLimits, true,
+      {"one at a time", {1, 0}, false, mixed,
+       {"write aTMP", "fsync aTMP", "replace aTMP a", "write new", "write bTMP", "fsync bTMP",
+        "replace bTMP b", "write cTMP", "fsync cTMP", "replace cTMP c"}},
+      {"in one group", kDefaultGroupLimits, false, mixed, Then(Then(written, {"syncfs aTMP"}), commits)},
+      {"in one group, the volume's flush failing", kDefaultGroupLimits, true, mixed,
        Then(Then(written, {"syncfs aTMP", "fsync aTMP", "fsync bTMP", "fsync cTMP"}), commits)},
+      // The entry xTMP names the staged copy of x: x is committed first, and
+      // xTMP is then a new file, as one at a time.
+      {"a waiting staged copy is a file of the group", kDefaultGroupLimits, false,
+       {{"x", "X"}, {"xTMP", "T"}},
+       {"write xTMP", "syncfs xTMP", "replace xTMP x", "write xTMP"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScratchDir dir;
-    for (const char* name : {"a", "b", "c"}) WriteFile(dir / name, "old");
+    for (const char* name : {"a", "b", "c", "x"}) WriteFile(dir / name, "old");
     const std::string prefix = dir.path() + "/";
     char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)prefix.c_str(), nullptr};
-    FILE* in = PackageFile(Package({{"a", "A"}, {"new", "N"}, {"b", "B"}, {"c", "C"}}));
+    FILE* in = PackageFile(Package(row.entries));
     std::vector<std::string> calls;
     g_calls = &calls;
     Log log;
@@ -192,7 +243,7 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     }
     fclose(in);
     EXPECT_EQ(calls, row.calls);
-    EXPECT_EQ(ReadFile(dir / "c"), "C");
+    for (const PackEntry& e : row.entries) EXPECT_EQ(ReadFile(dir / e.name), e.data);
   }
 }
 
