@@ -1,11 +1,15 @@
 // The fault matrix: the built Linux unpack is traced once per scenario with
 // strace, then run again for every invocation of every file-related system
-// call it makes after its first read of standard input, once killed at that
-// call and once for each error that call really gives. What stays on disk is
-// held against what the design promises (see "When things go wrong" in the
-// README): an existing file holds its old or its new content, or is absent
-// with target + TMP complete; a new file is absent or a prefix of its
-// content; nothing outside the targets is written.
+// call it makes after its first read of standard input: killed at that call,
+// failing there once with each error that call really gives, and failing
+// from there on (every later call of that kind fails too, as a volume that
+// returns EIO or a process out of descriptors keeps failing). Each scenario
+// runs with its package in a file and on a pipe. What stays on disk is held
+// against what the design promises (see "When things go wrong" in the
+// README): an existing file's name holds its old or its new content, never
+// nothing; a new file is absent or a prefix of its content; nothing outside
+// the targets is written. Only the direct rewrite, the road for a volume
+// without room, may leave a prefix of the new content.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -63,12 +67,11 @@ void Stage(const ScratchDir& dir, const Scenario& s) {
 }
 
 RunResult RunScenario(const ScratchDir& dir, const Scenario& s, std::vector<std::string> strace,
-                      const RunOptions& base = RunOptions()) {
+                      RunOptions options = RunOptions()) {
   Stage(dir, s);
   strace.push_back(UNPACK_PATH);
   strace.push_back("-destdir");
   strace.push_back("dest/");
-  RunOptions options = base;
   options.cwd = dir.path();
   return RunProgram(strace, Package(s.entries), options);
 }
@@ -78,8 +81,9 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 }
 
 // Checks the disk after a run that was killed (`killed`) or failed at one
-// call. Returns what is wrong, or "".
-std::string DiskFault(const Scenario& s, const Disk& disk, bool killed) {
+// call; `rewritten` when the run took the direct rewrite for want of room.
+// Returns what is wrong, or "".
+std::string DiskFault(const Scenario& s, const Disk& disk, bool killed, bool rewritten = false) {
   std::map<std::string, std::string> old;
   for (const Before& b : s.before) old[b.path] = b.content;
   std::set<std::string> allowed = {"dest", "dest/fTMP", "victim"};
@@ -88,14 +92,12 @@ std::string DiskFault(const Scenario& s, const Disk& disk, bool killed) {
     const std::string target = "dest/" + e.name, temp = target + "TMP";
     allowed.insert(target);
     allowed.insert(temp);
-    auto at = disk.find(target), staged = disk.find(temp);
+    auto at = disk.find(target);
     const std::string now = at == disk.end() ? kAbsent : at->second.content;
-    const bool stagedComplete = staged != disk.end() && staged->second.content == e.data;
     if (now == e.data) continue;
     if (old.count(target)) {
       if (now == old[target]) continue;
-      if (now == kAbsent && stagedComplete) continue;
-      if (s.directRewrite && (now == kAbsent || StartsWith(e.data, now))) continue;
+      if ((s.directRewrite || rewritten) && (now == kAbsent || StartsWith(e.data, now))) continue;
       return target + " holds " + Shown(now);
     }
     if (now == kAbsent || (killed && StartsWith(e.data, now))) continue;
@@ -117,9 +119,12 @@ struct Site {
   std::string line;
   long result;
   std::string file;  // for a call on a descriptor: the path it was opened with
+  // Which call of that kind on a file of the destination it is (strace's
+  // count under -P), or 0 for a call on none.
+  int nthOnDest;
 };
 
-// The errors a call really gives; every call can fail with EIO.
+// The errors a call really gives, once; every call can fail with EIO.
 std::vector<std::string> ErrorsOf(const Site& site) {
   std::vector<std::string> errors = {"EIO"};
   const bool creates = site.line.find("O_CREAT") != std::string::npos;
@@ -132,6 +137,21 @@ std::vector<std::string> ErrorsOf(const Site& site) {
   return errors;
 }
 
+// The errors that last, from a call on: a failing volume (EIO), one without
+// room, a process out of descriptors, a volume remounted read-only.
+std::vector<std::string> LastingErrorsOf(const Site& site) {
+  std::vector<std::string> errors = {"EIO"};
+  const bool creates = site.line.find("O_CREAT") != std::string::npos;
+  if (site.call == "write" || site.call == "fsync" || site.call == "syncfs" ||
+      site.call == "copy_file_range" || (site.call == "openat" && creates))
+    errors.push_back("ENOSPC");
+  if (site.call == "openat") errors.push_back("EMFILE");
+  if ((site.call == "openat" && creates) || site.call == "unlink" || site.call == "renameat2" ||
+      site.call == "rename")
+    errors.push_back("EROFS");
+  return errors;
+}
+
 const std::set<std::string> kFileCalls = {
     "openat", "open",  "creat",     "read",     "write",  "fsync",      "fdatasync", "close",
     "chmod",  "fchmod", "fchmodat", "unlink",   "unlinkat", "rename",   "renameat", "renameat2",
@@ -141,7 +161,7 @@ const std::set<std::string> kFileCalls = {
 // The file-related calls after the first read of standard input.
 std::vector<Site> SitesOf(const std::string& traceFile) {
   std::ifstream trace(traceFile);
-  std::map<std::string, int> seen;
+  std::map<std::string, int> seen, seenOnDest;
   std::map<long, std::string> opened;  // descriptor -> path
   std::vector<Site> sites;
   bool reading = false;
@@ -164,9 +184,27 @@ std::vector<Site> SitesOf(const std::string& traceFile) {
     if (call == "openat" && result >= 0 && quote != std::string::npos)
       opened[result] = line.substr(quote + 1, line.find('"', quote + 1) - quote - 1);
     const long fd = atol(line.c_str() + paren + 1);
-    if (kFileCalls.count(call)) sites.push_back({call, nth, line, result, opened[fd]});
+    // A copy's destination is its third argument.
+    const size_t third = call == "copy_file_range" ? line.find(", ", line.find(", ", paren) + 2) : 0;
+    const bool onDest = line.find("\"dest/") != std::string::npos ||
+                        StartsWith(opened[fd], "dest/") ||
+                        (third && StartsWith(opened[atol(line.c_str() + third + 2)], "dest/"));
+    const int nthOnDest = onDest ? ++seenOnDest[call] : 0;
+    if (kFileCalls.count(call)) sites.push_back({call, nth, line, result, opened[fd], nthOnDest});
   }
   return sites;
+}
+
+// strace's -P arguments that confine its faults to the files of the
+// destination, under both the names the program uses and the ones the
+// kernel gives its descriptors: the volume that fails is theirs, and
+// standard error still carries the run's last line.
+std::vector<std::string> OnDestOnly(const ScratchDir& dir, const Scenario& s) {
+  std::vector<std::string> args;
+  for (const PackEntry& e : s.entries)
+    for (const std::string& name : {"dest/" + e.name, "dest/" + e.name + "TMP"})
+      args.insert(args.end(), {"-P", name, "-P", dir / name});
+  return args;
 }
 
 bool StraceUsable(std::string* why) {
@@ -186,10 +224,29 @@ void ExpectInstalled(const Scenario& s, const Disk& disk, const std::string& whe
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
-class FaultMatrix : public ::testing::TestWithParam<Scenario> {};
+// Checks a run that failed at `where` and went on: its status, its last
+// line, and the disk.
+void ExpectFailedRun(const Scenario& s, const RunResult& r, const Disk& disk, const std::string& where) {
+  EXPECT_EQ(r.status, 0) << where;
+  const size_t last = r.err.rfind('\n', r.err.size() - 2) + 1;
+  const std::string lastLine = r.err.substr(last);
+  const bool ok = lastLine == "OK\r\r\n";
+  EXPECT_TRUE(ok || StartsWith(lastLine, "Line: ")) << where << ": " << Visible(r.err);
+  // A volume without room lets the direct rewrite write over the old file.
+  const bool rewritten = where.find("ENOSPC") != std::string::npos &&
+                         r.err.find("Line: 205") != std::string::npos;
+  if (ok)
+    ExpectInstalled(s, disk, where);
+  else
+    EXPECT_EQ(DiskFault(s, disk, false, rewritten), "") << where << ": " << Visible(r.err);
+}
+
+class FaultMatrix : public ::testing::TestWithParam<std::tuple<Scenario, bool>> {};
 
 TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
-  const Scenario& s = GetParam();
+  const Scenario& s = std::get<0>(GetParam());
+  RunOptions input;
+  input.inputOnPipe = std::get<1>(GetParam());
   std::string why;
   if (!StraceUsable(&why)) {
     if (UnderCi() && !SanitizedBuild()) FAIL() << why << ", and CI must run the fault matrix";
@@ -197,7 +254,7 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
   }
   ScratchDir traced, traceDir;
   const std::string traceFile = traceDir / "trace";
-  RunResult clean = RunScenario(traced, s, Strace("", traceFile));
+  RunResult clean = RunScenario(traced, s, Strace("", traceFile), input);
   ASSERT_EQ(clean.status, 0);
   ASSERT_TRUE(StartsWith(clean.err, "Good Magic") && clean.err.size() > 6 &&
               clean.err.compare(clean.err.size() - 6, 6, "\nOK\r\r\n") == 0)
@@ -215,7 +272,7 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
     const bool toStderr = site.call == "write" && StartsWith(site.line, "write(2,");
     {
       ScratchDir dir;
-      RunResult r = RunScenario(dir, s, Strace(inject + "signal=KILL" + when));
+      RunResult r = RunScenario(dir, s, Strace(inject + "signal=KILL" + when), input);
       ++runs;
       EXPECT_EQ(r.status, 128 + SIGKILL) << "killed at " << site.line;
       std::string fault = DiskFault(s, Snapshot(dir.path()), true);
@@ -223,10 +280,9 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
     }
     for (const std::string& error : ErrorsOf(site)) {
       ScratchDir dir;
-      RunResult r = RunScenario(dir, s, Strace(inject + "error=" + error + when));
+      RunResult r = RunScenario(dir, s, Strace(inject + "error=" + error + when), input);
       ++runs;
       const std::string where = site.line + " failing with " + error;
-      EXPECT_EQ(r.status, 0) << where;
       const Disk disk = Snapshot(dir.path());
       if (toStderr) {
         // A diagnostic that cannot be written is lost; the run goes on.
@@ -236,10 +292,6 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
         EXPECT_TRUE(disk == cleanDisk) << where;
         continue;
       }
-      const size_t last = r.err.rfind('\n', r.err.size() - 2) + 1;
-      const std::string lastLine = r.err.substr(last);
-      const bool ok = lastLine == "OK\r\r\n";
-      EXPECT_TRUE(ok || StartsWith(lastLine, "Line: ")) << where << ": " << Visible(r.err);
       // Only a full volume lets the old file go before its replacement is
       // on disk (the direct rewrite): not an I/O error while the staged copy
       // is written. (An entry that waited in a group is written again after
@@ -248,18 +300,33 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
       if (staged && error == "EIO" && (site.call == "write" || site.call == "fsync")) {
         EXPECT_EQ(r.err.find("Line: 205"), std::string::npos) << where << ": " << Visible(r.err);
       }
-      if (ok)
-        ExpectInstalled(s, disk, where);
-      else
-        EXPECT_EQ(DiskFault(s, disk, false), "") << where << ": " << Visible(r.err);
+      ExpectFailedRun(s, r, disk, where);
+    }
+    // Standard error that keeps failing is the process boundary's row.
+    for (const std::string& error : toStderr ? std::vector<std::string>() : LastingErrorsOf(site)) {
+      ScratchDir dir;
+      std::vector<std::string> strace = Strace(inject + "error=" + error + ":when=" +
+                                               std::to_string(site.nthOnDest ? site.nthOnDest : site.nth) + "+");
+      if (site.nthOnDest) {
+        const std::vector<std::string> only = OnDestOnly(dir, s);
+        strace.insert(strace.begin() + 1, only.begin(), only.end());
+      }
+      RunResult r = RunScenario(dir, s, strace, input);
+      ++runs;
+      ExpectFailedRun(s, r, Snapshot(dir.path()), site.line + " failing from then on with " + error);
     }
     if (toStderr) stderrOffset += (size_t)site.result;
   }
-  std::cout << s.name << ": " << sites.size() << " call sites, " << runs << " runs\n";
+  std::cout << s.name << (input.inputOnPipe ? ", on a pipe: " : ": ") << sites.size()
+            << " call sites, " << runs << " runs\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Linux, FaultMatrix, ::testing::ValuesIn(Scenarios()),
-                         [](const auto& info) { return RowTestName(info.index, info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Linux, FaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(Scenarios()), ::testing::Bool()),
+                         [](const auto& info) {
+                           return RowTestName(info.index, std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_pipe" : "_file");
+                         });
 
 // Standard error on a pipe whose reader has gone, or closed: Windows goes on
 // without its diagnostics, and so must Linux, leaving exactly what a run with

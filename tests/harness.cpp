@@ -149,9 +149,16 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
       "ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=" +
       std::to_string(options.addressLimit >> 20);
   fflush(nullptr);
+  // The writer of a pipe is this process's child, not the program's: a
+  // program (or a tracer around it) that waits for its children must not
+  // wait for a writer that waits for a reader it killed.
+  if (options.inputOnPipe) {
+    const int pipeIn = PipeFilledWith(input);
+    dup2(pipeIn, in);
+    close(pipeIn);
+  }
   pid_t pid = fork();
   if (pid == 0) {
-    if (options.inputOnPipe) dup2(PipeFilledWith(input), in);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
@@ -177,6 +184,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
   RunResult r;
   int status = 0;
   waitpid(pid, &status, 0);
+  close(in);
+  if (options.inputOnPipe) wait(nullptr);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.out = Slurp(out);
   r.err = Slurp(err);
@@ -187,7 +196,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& in
     if (end != std::string::npos && r.err.find("failed to allocate", at) < end)
       r.err.erase(at, end + 1 - at);
   }
-  close(in), close(out), close(err);
+  close(out), close(err);
   return r;
 }
 
