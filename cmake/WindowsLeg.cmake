@@ -66,21 +66,14 @@ add_test(NAME wine_prefix_stop COMMAND sh ${WINE_RUNNER} --stop ${WINE_PREFIX})
 set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 600)
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 
-# The Vellomar rows join once their table exists.
-set(sources windows_e2e_test.cpp windows_truncation_test.cpp pe_headers_test.cpp
-            platform_facts_test.cpp)
-set(libraries harness GTest::gtest_main)
-if(TARGET checker_cases)
-  list(APPEND sources checker_windows_test.cpp)
-  list(APPEND libraries checker_cases)
-endif()
-add_executable(windows_tests ${sources})
+add_executable(windows_tests windows_e2e_test.cpp windows_truncation_test.cpp pe_headers_test.cpp
+                             platform_facts_test.cpp checker_windows_test.cpp)
 target_compile_definitions(windows_tests PRIVATE
   UNPACK_PATH="$<TARGET_FILE:unpack>" VELLOMAR_PATH="$<TARGET_FILE:Vellomar>"
   WINDOWS_UNPACK_PATH="${WINDOWS_BUILD_DIR}/unpack.exe"
   WINDOWS_VELLOMAR_PATH="${WINDOWS_BUILD_DIR}/Vellomar.exe"
   WINDOWS_PROBE_PATH="${WINDOWS_BUILD_DIR}/platform_probe.exe"
   WINE_RUNNER="${WINE_RUNNER}" WINE_PREFIX="${WINE_PREFIX}" OBJDUMP_PATH="${MINGW_OBJDUMP}")
-target_link_libraries(windows_tests PRIVATE ${libraries})
+target_link_libraries(windows_tests PRIVATE checker_cases GTest::gtest_main)
 add_dependencies(windows_tests windows_programs unpack Vellomar)
 gtest_discover_tests(windows_tests PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 300)

@@ -1,9 +1,9 @@
 // The operating-system calls both programs make, under their Win32 names.
 //
 // On Windows they are KERNEL32's own. Elsewhere win32_posix.h declares the
-// same names and posix.cpp provides them over POSIX, keeping the Win32
-// contract: results, last-error numbers and text-mode output are the same on
-// both builds. Nothing outside this folder knows which one it runs on.
+// same names and the posix_*.cpp files provide them over POSIX, keeping the
+// Win32 contract: results, last-error numbers and text-mode output are the
+// same on both builds. Nothing outside this folder knows which one it runs on.
 #ifndef PLATFORM_PLATFORM_H
 #define PLATFORM_PLATFORM_H
 

@@ -48,9 +48,32 @@ void* AllocateBlock(size_t bytes) {
 
 }  // namespace
 
-PosixCalls g_posix = {OpenFile, write,   fsync,   fstat,         ftruncate, close,
-                      lstat,    stat,    chmod,   unlink,        RenameNoReplace, rename, statvfs,
-                      opendir,  readdir, closedir, AllocateBlock, free,
-                      copy_file_range, pread, syncfs, DescriptorFlags, dup2, uname,
-                      IgnoreSignal};
-
+// Each slot named, in the order of the declaration: several share a type,
+// and a slot filled by position could take its neighbour's call unnoticed.
+PosixCalls g_posix = {
+    .open = OpenFile,
+    .write = write,
+    .fsync = fsync,
+    .fstat = fstat,
+    .ftruncate = ftruncate,
+    .close = close,
+    .lstat = lstat,
+    .stat = stat,
+    .chmod = chmod,
+    .unlink = unlink,
+    .rename_noreplace = RenameNoReplace,
+    .rename = rename,
+    .statvfs = statvfs,
+    .opendir = opendir,
+    .readdir = readdir,
+    .closedir = closedir,
+    .malloc = AllocateBlock,
+    .free = free,
+    .copy_file_range = copy_file_range,
+    .pread = pread,
+    .syncfs = syncfs,
+    .descriptor_flags = DescriptorFlags,
+    .dup2 = dup2,
+    .uname = uname,
+    .ignore_signal = IgnoreSignal,
+};

@@ -1,7 +1,7 @@
 // The Win32 types, constants and calls that the programs use, declared for
 // builds that have no <windows.h>. Only the subset the programs call is here;
 // each call keeps the Win32 contract and reports failure through its result
-// and GetLastError(), with Win32 error numbers (see posix.cpp for the table).
+// and GetLastError(), with Win32 error numbers (see posix_errors.cpp for the table).
 #ifndef PLATFORM_WIN32_POSIX_H
 #define PLATFORM_WIN32_POSIX_H
 
@@ -115,7 +115,7 @@ BOOL CloseHandle(HANDLE handle);
 // The attribute word: FILE_ATTRIBUTE_DIRECTORY for a directory,
 // FILE_ATTRIBUTE_ARCHIVE for a file, with FILE_ATTRIBUTE_READONLY when the
 // owner may not write. Its upper bits also carry the permission bits, so that
-// setting one file's word on another copies its mode (see posix.cpp); only
+// setting one file's word on another copies its mode (see posix_files.cpp); only
 // read-only passes between a file and a directory. A symbolic link is not
 // followed: its word is FILE_ATTRIBUTE_REPARSE_POINT with the directory or
 // archive bit of what it points to, and setting a word on it changes nothing.

@@ -1,14 +1,19 @@
 // The POSIX side of the platform layer: the Win32 contract it keeps.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
 #include "platform/wildcard.h"
+#include "tests/fuzz/memfs.h"
 #include "tests/harness.h"
 #include "tests/seam.h"
 
@@ -180,6 +185,75 @@ TEST(PlatformTest, LocalAllocGivesABlockForZeroBytes) {
   SetLastError(0);
   EXPECT_EQ(LocalAlloc(LMEM_FIXED, 10), nullptr);
   EXPECT_EQ(GetLastError(), 8u);
+}
+
+// The places of the slots of a system-call table that hold nothing. Every
+// member of the table is a function pointer.
+std::vector<size_t> EmptySlots(const PosixCalls& calls) {
+  using Slot = void (*)();
+  static_assert(sizeof(PosixCalls) % sizeof(Slot) == 0, "the table holds function pointers only");
+  Slot slots[sizeof(PosixCalls) / sizeof(Slot)];
+  memcpy(slots, &calls, sizeof slots);
+  std::vector<size_t> empty;
+  for (size_t i = 0; i < sizeof slots / sizeof *slots; ++i)
+    if (!slots[i]) empty.push_back(i);
+  return empty;
+}
+
+TEST(SystemCallTable, NoSlotIsLeftEmpty) {
+  EXPECT_EQ(EmptySlots(g_posix), std::vector<size_t>()) << "the system's table";
+  SeamGuard guard;
+  MemFsInstall();
+  EXPECT_EQ(EmptySlots(g_posix), std::vector<size_t>()) << "the in-memory file system's";
+  MemFsUninstall();
+}
+
+// In a normal run each slot holds the system's own call, or the wrapper that
+// gives it the table's signature (checked by what it does).
+TEST(SystemCallTable, SlotsHoldTheSystemsCalls) {
+  using Slot = void (*)();
+  const struct {
+    const char* name;
+    Slot slot, system;
+  } rows[] = {
+      {"write", Slot(g_posix.write), Slot(&write)},
+      {"fsync", Slot(g_posix.fsync), Slot(&fsync)},
+      {"fstat", Slot(g_posix.fstat), Slot(&fstat)},
+      {"ftruncate", Slot(g_posix.ftruncate), Slot(&ftruncate)},
+      {"close", Slot(g_posix.close), Slot(&close)},
+      {"lstat", Slot(g_posix.lstat), Slot(&lstat)},
+      {"stat", Slot(g_posix.stat), Slot(static_cast<int (*)(const char*, struct stat*)>(&stat))},
+      {"chmod", Slot(g_posix.chmod), Slot(&chmod)},
+      {"unlink", Slot(g_posix.unlink), Slot(&unlink)},
+      {"rename", Slot(g_posix.rename), Slot(&rename)},
+      {"statvfs", Slot(g_posix.statvfs), Slot(static_cast<int (*)(const char*, struct statvfs*)>(&statvfs))},
+      {"opendir", Slot(g_posix.opendir), Slot(&opendir)},
+      {"readdir", Slot(g_posix.readdir), Slot(&readdir)},
+      {"closedir", Slot(g_posix.closedir), Slot(&closedir)},
+      {"free", Slot(g_posix.free), Slot(&free)},
+      {"copy_file_range", Slot(g_posix.copy_file_range), Slot(&copy_file_range)},
+      {"pread", Slot(g_posix.pread), Slot(&pread)},
+      {"syncfs", Slot(g_posix.syncfs), Slot(&syncfs)},
+      {"dup2", Slot(g_posix.dup2), Slot(&dup2)},
+      {"uname", Slot(g_posix.uname), Slot(static_cast<int (*)(struct utsname*)>(&uname))},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.slot, row.system) << row.name;
+
+  ScratchDir dir;
+  const int fd = g_posix.open((dir / "f").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << "open";
+  EXPECT_EQ(g_posix.descriptor_flags(fd), FD_CLOEXEC) << "descriptor_flags";
+  close(fd);
+  EXPECT_EQ(g_posix.rename_noreplace((dir / "f").c_str(), (dir / "g").c_str()), 0) << "rename_noreplace";
+  EXPECT_TRUE(Exists(dir / "g")) << "rename_noreplace";
+  void* block = g_posix.malloc(10);
+  EXPECT_NE(block, nullptr) << "malloc";
+  free(block);
+  struct sigaction before, after;
+  sigaction(SIGUSR2, nullptr, &before);
+  EXPECT_EQ(g_posix.ignore_signal(SIGUSR2), 0) << "ignore_signal";
+  sigaction(SIGUSR2, &before, &after);
+  EXPECT_EQ(after.sa_handler, SIG_IGN) << "ignore_signal";
 }
 
 }  // namespace

@@ -354,13 +354,34 @@ int FakeClosedir(DIR* dir) {
 
 void MemFsInstall() {
   g.saved = g_posix;
-  g_posix = PosixCalls{FakeOpen,  FakeWrite,   FakeFsync,   FakeFstat,   FakeFtruncate,
-                       FakeClose, FakeLstat,   FakeStat,    FakeChmod,   FakeUnlink,
-                       FakeRename, FakeRenameOver, FakeStatvfs, FakeOpendir, FakeReaddir, FakeClosedir,
-                       g.saved.malloc, g.saved.free, FakeCopyFileRange, FakePread,
-                       // A volume's flush fails where a file's would.
-                       FakeFsync, g.saved.descriptor_flags, g.saved.dup2, g.saved.uname,
-                       g.saved.ignore_signal};
+  g_posix = PosixCalls{
+      .open = FakeOpen,
+      .write = FakeWrite,
+      .fsync = FakeFsync,
+      .fstat = FakeFstat,
+      .ftruncate = FakeFtruncate,
+      .close = FakeClose,
+      .lstat = FakeLstat,
+      .stat = FakeStat,
+      .chmod = FakeChmod,
+      .unlink = FakeUnlink,
+      .rename_noreplace = FakeRename,
+      .rename = FakeRenameOver,
+      .statvfs = FakeStatvfs,
+      .opendir = FakeOpendir,
+      .readdir = FakeReaddir,
+      .closedir = FakeClosedir,
+      .malloc = g.saved.malloc,
+      .free = g.saved.free,
+      .copy_file_range = FakeCopyFileRange,
+      .pread = FakePread,
+      // A volume's flush fails where a file's would.
+      .syncfs = FakeFsync,
+      .descriptor_flags = g.saved.descriptor_flags,
+      .dup2 = g.saved.dup2,
+      .uname = g.saved.uname,
+      .ignore_signal = g.saved.ignore_signal,
+  };
   MemFsReset(false);
 }
 
