@@ -360,7 +360,8 @@ void MemFsInstall() {
                        g.saved.malloc, g.saved.free, FakeCopyFileRange, FakePread,
                        // A volume's flush fails where a file's would.
                        FakeFsync, g.saved.descriptor_flags, g.saved.dup2, g.saved.uname,
-                       g.saved.ignore_signal};
+                       g.saved.ignore_signal, g.saved.read, g.saved.mkdir, g.saved.access,
+                       g.saved.geteuid};
   MemFsReset(false);
 }
 
