@@ -36,20 +36,23 @@ bool TakeHead(PackageIn* in, FILE* err) {
   size_t got = 0;
   if (ReadField(in->stream, &magic, &got) == kFormatFailed) return CannotRead(in, err);
   if (got < 4) {
-    fprintf(Say(in, err), "pack: not a package: the stream ends after %zu of the 4 bytes of its magic\n", got);
+    fprintf(Say(in, err),
+            "pack: not a package: the stream ends after %zu of the 4 bytes of its magic\n", got);
     return false;
   }
   if (magic != kPackageMagic) {
     unsigned char field[4];
     EncodeLe32(magic, field);
-    fprintf(Say(in, err), "pack: not a package: it begins %02X %02X %02X %02X, not %02X %02X %02X %02X\n",
+    fprintf(Say(in, err),
+            "pack: not a package: it begins %02X %02X %02X %02X, not %02X %02X %02X %02X\n",
             field[0], field[1], field[2], field[3], kPackageMagic & 0xFF, kPackageMagic >> 8 & 0xFF,
             kPackageMagic >> 16 & 0xFF, kPackageMagic >> 24);
     return false;
   }
   if (ReadField(in->stream, &in->count, &got) == kFormatFailed) return CannotRead(in, err);
   if (got < 4) {
-    fprintf(Say(in, err), "pack: the stream ends after %zu of the 4 bytes of the entry count\n", got);
+    fprintf(Say(in, err), "pack: the stream ends after %zu of the 4 bytes of the entry count\n",
+            got);
     return false;
   }
   if (in->count == 0) {
@@ -68,8 +71,8 @@ bool TakeHeader(PackageIn* in, uint32_t index, EntryHeader* header, FILE* err) {
     case kFormatFailed:
       return CannotRead(in, err);
     case kFormatEnded:
-      fprintf(Say(in, err), "pack: the stream ends after %u of the %u entries it declares\n", index - 1,
-              in->count);
+      fprintf(Say(in, err), "pack: the stream ends after %u of the %u entries it declares\n",
+              index - 1, in->count);
       return false;
     case kFormatNameTooLong:
       fprintf(Say(in, err), "pack: entry %u of %u: no NUL ends its name within %u bytes\n", index,
@@ -78,7 +81,8 @@ bool TakeHeader(PackageIn* in, uint32_t index, EntryHeader* header, FILE* err) {
     case kFormatCut:
       break;
   }
-  fprintf(Say(in, err), "pack: entry %u of %u: the stream ends inside its header\n", index, in->count);
+  fprintf(Say(in, err), "pack: entry %u of %u: the stream ends inside its header\n", index,
+          in->count);
   return false;
 }
 
@@ -96,8 +100,9 @@ bool TakeContent(PackageIn* in, uint32_t index, const EntryHeader& header, TakeD
     if (got < want) break;
   }
   if (left == 0) return true;
-  fprintf(Say(in, err), "pack: entry %u of %u (%s): the stream ends after %u of its %u data bytes\n",
-          index, in->count, Escaped(header.name).c_str(), header.size - left, header.size);
+  fprintf(Say(in, err),
+          "pack: entry %u of %u (%s): the stream ends after %u of its %u data bytes\n", index,
+          in->count, Escaped(header.name).c_str(), header.size - left, header.size);
   return false;
 }
 
@@ -109,10 +114,12 @@ bool TakeTail(PackageIn* in, FILE* err) {
   unsigned long long extra = 0;
   size_t got = 0;
   FormatRead r;
-  while ((r = ReadBytes(in->stream, piece, sizeof piece, &got)) != kFormatFailed && got > 0) extra += got;
+  while ((r = ReadBytes(in->stream, piece, sizeof piece, &got)) != kFormatFailed && got > 0)
+    extra += got;
   if (r == kFormatFailed) return CannotRead(in, err);
   if (extra > 0)
-    fprintf(Say(in, err), "pack: warning: %llu bytes follow the last entry; unpack ignores them\n", extra);
+    fprintf(Say(in, err), "pack: warning: %llu bytes follow the last entry; unpack ignores them\n",
+            extra);
   return true;
 }
 

@@ -84,7 +84,9 @@ bool Usage(FILE* err, const std::string& message) {
 // Which of -t, --plan and --verify were given, as the messages name them.
 std::string ReadingModes(const Options& o) {
   std::string modes;
-  for (const char* mode : {o.list ? "-t" : nullptr, o.plan ? "--plan" : nullptr, o.verify ? "--verify" : nullptr})
+  const char* given[] = {o.list ? "-t" : nullptr, o.plan ? "--plan" : nullptr,
+                         o.verify ? "--verify" : nullptr};
+  for (const char* mode : given)
     if (mode) modes += (modes.empty() ? "" : " and ") + std::string(mode);
   return modes;
 }

@@ -29,7 +29,8 @@ struct SpaceCount {
 };
 
 void CountSpace(SpaceCount* s, const Verdict& v, uint32_t size) {
-  const long long bytes = (long long)((size + (unsigned long long)s->block - 1) / s->block * s->block);
+  const long long bytes =
+      (long long)((size + (unsigned long long)s->block - 1) / s->block * s->block);
   const long long old = (long long)v.oldBytes;
   if (v.road == kRewrite) {
     // Written over the old file: it grows to the larger of the two.
@@ -64,24 +65,22 @@ void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
           "  (the most the install takes at once, one entry at a time: each staged copy beside its "
           "old file, in blocks of %lu bytes)\n",
           space.block);
-  VolumeFacts v;
-  std::string folder = d.prefix.substr(0, d.prefix.rfind('/') + 1);
-  if (Privileged() || !LookAtVolume(folder.empty() ? "." : folder.c_str(), &v) || v.available >= v.free) return;
+  if (Privileged() || d.volume.available >= d.volume.free) return;
   fprintf(out,
           "free space for this user: %llu of the %llu bytes free; Vellomar counts them all, the "
           "rest is kept for root\n",
-          v.available, v.free);
+          d.volume.available, d.volume.free);
 }
 
-int RunPlan(const std::string& prefix, bool mkdirs, const std::vector<PlanEntry>& entries, FILE* out,
-            FILE* err) {
+int RunPlan(const std::string& prefix, bool mkdirs, const std::vector<PlanEntry>& entries,
+            FILE* out, FILE* err) {
   std::vector<std::string> names;
   for (const PlanEntry& e : entries) names.push_back(e.name);
   PlanDisk disk;
   OpenPlanDisk(&disk, prefix, mkdirs, names);
   const std::string note = PrefixNote(prefix, entries.front().name);
   if (!note.empty()) fprintf(out, "%s\n", note.c_str());
-  SpaceCount space = {disk.blockSize, 0, 0};
+  SpaceCount space = {disk.volume.blockSize, 0, 0};
   size_t stopAt = 0;  // the first entry at which unpack stops, from 1
   int line = 0;
   for (size_t i = 0; i < entries.size(); ++i) {

@@ -46,8 +46,10 @@ std::string Plain(const std::string& path) {
   for (size_t at = 0; at <= path.size();) {
     const size_t end = std::min(path.find('/', at), path.size());
     const std::string part = path.substr(at, end - at);
-    if (at == 0 && part.empty()) plain = "/";
-    else if (!part.empty() && part != ".") plain += (plain.empty() || plain.back() == '/' ? "" : "/") + part;
+    if (at == 0 && part.empty())
+      plain = "/";
+    else if (!part.empty() && part != ".")
+      plain += (plain.empty() || plain.back() == '/' ? "" : "/") + part;
     at = end + 1;
   }
   return plain;
@@ -60,9 +62,10 @@ bool MakeMissing(PlanDisk* d, const std::string& folder, FILE* err) {
     if (failed.first == folder) return false;
   const auto target = d->targets.find(Plain(folder));
   if (target != d->targets.end()) {
-    fprintf(err, "pack: not making the folder %s: entry %zu puts a file there\n", Escaped(folder).c_str(),
-            target->second);
-    d->notMade.push_back({folder, "entry " + std::to_string(target->second) + " puts a file there"});
+    fprintf(err, "pack: not making the folder %s: entry %zu puts a file there\n",
+            Escaped(folder).c_str(), target->second);
+    d->notMade.push_back(
+        {folder, "entry " + std::to_string(target->second) + " puts a file there"});
     return false;
   }
   if (!MakeFolder(folder.c_str())) {
@@ -75,17 +78,24 @@ bool MakeMissing(PlanDisk* d, const std::string& folder, FILE* err) {
   return true;
 }
 
+// Lists `folder` among the folders to make, once.
+void NoteMissing(PlanDisk* d, const std::string& folder) {
+  if (std::find(d->toMake.begin(), d->toMake.end(), folder) == d->toMake.end())
+    d->toMake.push_back(folder);
+}
+
 // Walks the folders on the way to `target`, as the earlier entries leave
 // them, making the missing ones with --mkdirs.
 Way WalkFolders(PlanDisk* d, const std::string& target, FILE* err) {
   Way way = {kClear, std::string(), 0, 0};
-  for (size_t slash = target.find('/', 1); slash != std::string::npos; slash = target.find('/', slash + 1)) {
+  for (size_t slash = target.find('/', 1); slash != std::string::npos;
+       slash = target.find('/', slash + 1)) {
     const std::string folder = target.substr(0, slash);
     const std::string part = LastPart(folder);
     if (part.empty() || part == "." || part == "..") continue;
     // Below a missing folder every folder is missing too.
     if (way.state == kMissing) {
-      if (std::find(d->toMake.begin(), d->toMake.end(), folder) == d->toMake.end()) d->toMake.push_back(folder);
+      NoteMissing(d, folder);
       continue;
     }
     const auto written = d->written.find(KeyOf(&d->folders, folder));
@@ -94,26 +104,31 @@ Way WalkFolders(PlanDisk* d, const std::string& target, FILE* err) {
     if (look.folder) continue;
     if (look.error == 0 || look.error == ENOTDIR) return Way{kFileThere, folder, 0, 0};
     if (look.error != ENOENT) return Way{kUnreachable, folder, 0, look.error};
-    if (std::find(d->toMake.begin(), d->toMake.end(), folder) == d->toMake.end()) d->toMake.push_back(folder);
+    NoteMissing(d, folder);
     if (!d->mkdirs || !MakeMissing(d, folder, err)) way = Way{kMissing, folder, 0, 0};
   }
   return way;
 }
 
-Verdict Stop(int line, const std::string& text) { return Verdict{kStops, line, text, 0}; }
+Verdict Stop(int line, const std::string& text) {
+  return Verdict{kStops, line, text, 0};
+}
 
 // An absent target: created, or line 181.
-Verdict JudgeNew(const PlanDisk& d, const Way& way, const std::string& target, const std::string& shown) {
+Verdict JudgeNew(const PlanDisk& d, const Way& way, const std::string& target,
+                 const std::string& shown) {
   const std::string at = Escaped(way.at), folder = FolderPart(target);
   switch (way.state) {
     case kMissing:
-      return Stop(181, "no folder  " + shown + ": the folder " + at + " is missing (unpack stops: line 181)");
+      return Stop(181, "no folder  " + shown + ": the folder " + at +
+                           " is missing (unpack stops: line 181)");
     case kFileThere:
       return Stop(181, "no folder  " + shown + ": a file stands where the folder " + at +
                            " should be (unpack stops: line 181)");
     case kEntryFileThere:
       return Stop(181, "no folder  " + shown + ": entry " + std::to_string(way.entry) +
-                           " puts a file where the folder " + at + " should be (unpack stops: line 181)");
+                           " puts a file where the folder " + at +
+                           " should be (unpack stops: line 181)");
     case kUnreachable:
       return Stop(181, "no folder  " + shown + ": the folder " + at + " cannot be reached: " +
                            strerror(way.error) + " (unpack stops: line 181)");
@@ -122,18 +137,18 @@ Verdict JudgeNew(const PlanDisk& d, const Way& way, const std::string& target, c
   }
   const std::string last = LastPart(target);
   if (last.empty())
-    return Stop(181, "no file    " + shown + ": the target path " + (target.empty() ? "is empty" : "ends in /") +
-                         " (unpack stops: line 181)");
-  if (last.size() > d.nameMax)
-    return Stop(181, "too long   " + shown + ": its last component is over " + std::to_string(d.nameMax) +
-                         " bytes (unpack stops: line 181)");
+    return Stop(181, "no file    " + shown + ": the target path " +
+                         (target.empty() ? "is empty" : "ends in /") + " (unpack stops: line 181)");
+  if (last.size() > d.volume.nameMax)
+    return Stop(181, "too long   " + shown + ": its last component is over " +
+                         std::to_string(d.volume.nameMax) + " bytes (unpack stops: line 181)");
   if (!MayCreateIn(folder.c_str())) {
     const int error = errno;
     if (error == EROFS)
       return Stop(181, "read-only  " + shown + ": the volume of " + Escaped(folder) +
                            " is mounted read-only (unpack stops: line 181)");
-    return Stop(181, "no access  " + shown + ": this user may not create files in " + Escaped(folder) + ": " +
-                         strerror(error) + " (unpack stops: line 181)");
+    return Stop(181, "no access  " + shown + ": this user may not create files in " +
+                         Escaped(folder) + ": " + strerror(error) + " (unpack stops: line 181)");
   }
   return Verdict{kNew, 0, "new        " + shown, 0};
 }
@@ -148,11 +163,13 @@ std::string NoStagedCopy(const PlanDisk& d, const std::string& target) {
   if (leftover != INVALID_FILE_ATTRIBUTES && (leftover & FILE_ATTRIBUTE_DIRECTORY) &&
       !(leftover & FILE_ATTRIBUTE_REPARSE_POINT))
     return "a folder stands at " + Escaped(temp);
-  if (LastPart(temp).size() > d.nameMax)
-    return "the name of " + Escaped(temp) + " is over " + std::to_string(d.nameMax) + " bytes";
+  if (LastPart(temp).size() > d.volume.nameMax)
+    return "the name of " + Escaped(temp) + " is over " + std::to_string(d.volume.nameMax) +
+           " bytes";
   if (!EntryPresent(temp.c_str())) return std::string();
   // A read-only leftover loses read-only first, which takes its owner.
-  if (!MayRemove(temp.c_str()) || ((leftover & FILE_ATTRIBUTE_READONLY) && !MayChangeMode(temp.c_str())))
+  if (!MayRemove(temp.c_str()) ||
+      ((leftover & FILE_ATTRIBUTE_READONLY) && !MayChangeMode(temp.c_str())))
     return "the leftover " + Escaped(temp) + " cannot be removed: " + strerror(errno);
   return std::string();
 }
@@ -161,13 +178,15 @@ std::string NoStagedCopy(const PlanDisk& d, const std::string& target) {
 std::string NoRewrite(const std::string& target, DWORD attributes, const PathFacts& f) {
   // A link is removed, and a new file made in its place.
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return MayRemove(target.c_str()) ? std::string() : "it is a symbolic link this user may not remove";
+    return MayRemove(target.c_str()) ? std::string()
+                                     : "it is a symbolic link this user may not remove";
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
   if (S_ISFIFO(f.mode)) return "it is a FIFO";
   if (S_ISSOCK(f.mode)) return "it is a socket";
   if (attributes & FILE_ATTRIBUTE_READONLY) return "it is read-only";
   if (!MayWrite(target.c_str()))
-    return errno == EROFS ? "the volume is mounted read-only" : std::string("this user may not write it");
+    return errno == EROFS ? "the volume is mounted read-only"
+                          : std::string("this user may not write it");
   return std::string();
 }
 
@@ -179,17 +198,20 @@ Verdict JudgeReplacement(const PlanDisk& d, const std::string& target, const std
   const DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
   if (!earlier) LookAtPath(target.c_str(), false, &f);
   const unsigned long long oldBytes = earlier ? earlier->bytes : S_ISREG(f.mode) ? f.allocated : 0;
-  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  const bool folder =
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   const std::string why = NoStagedCopy(d, target);
   if (why.empty() && folder)
-    return Stop(252, "folder     " + shown + ": a folder stands where the file goes (unpack stops: line 252)");
+    return Stop(252, "folder     " + shown +
+                         ": a folder stands where the file goes (unpack stops: line 252)");
   const bool readOnly = !earlier && (attributes & FILE_ATTRIBUTE_READONLY);
   if (why.empty() && !earlier &&
       (!MayRemove(target.c_str()) || (readOnly && !MayChangeMode(target.c_str()))))
-    return Stop(252, "no access  " + shown + ": this user may not replace the old file: " + strerror(errno) +
-                         " (unpack stops: line 252)");
+    return Stop(252, "no access  " + shown + ": this user may not replace the old file: " +
+                         strerror(errno) + " (unpack stops: line 252)");
   if (why.empty()) {
-    return Verdict{kReplace, 0, "replace    " + shown + (readOnly ? " (read-only: replaced all the same)" : ""),
+    return Verdict{kReplace, 0,
+                   "replace    " + shown + (readOnly ? " (read-only: replaced all the same)" : ""),
                    oldBytes};
   }
   const std::string cannot = earlier ? std::string() : NoRewrite(target, attributes, f);
@@ -198,8 +220,8 @@ Verdict JudgeReplacement(const PlanDisk& d, const std::string& target, const std
                    "rewrite    " + shown + ": no staged copy (" + why +
                        "); unpack rewrites the file in place (lines 205 and 221)",
                    oldBytes};
-  return Stop(223, "kept       " + shown + ": no staged copy (" + why + "), and no rewrite in place (" + cannot +
-                       ") (unpack stops: line 223)");
+  return Stop(223, "kept       " + shown + ": no staged copy (" + why +
+                       "), and no rewrite in place (" + cannot + ") (unpack stops: line 223)");
 }
 
 // Where a name lands that is not under the prefix: with a prefix, the line
@@ -222,15 +244,17 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
                   const std::vector<std::string>& names) {
   disk->prefix = prefix;
   disk->mkdirs = mkdirs;
-  // The volume of the prefix: its nearest folder that exists.
+  // The volume of the prefix: that of its nearest folder that exists.
   std::string folder = prefix.substr(0, prefix.rfind('/') + 1);
-  VolumeFacts v = {false, 4096, 255, 0, 0};
-  while (!LookAtVolume(folder.empty() ? "." : folder.c_str(), &v) && !folder.empty()) {
+  VolumeFacts& v = disk->volume;
+  bool known;
+  while (!(known = LookAtVolume(folder.empty() ? "." : folder.c_str(), &v)) && !folder.empty()) {
     folder.pop_back();
     folder = folder.substr(0, folder.rfind('/') + 1);
   }
-  disk->blockSize = v.blockSize ? v.blockSize : 4096;
-  disk->nameMax = v.nameMax ? v.nameMax : 255;
+  if (!known) v = VolumeFacts{false, 4096, 255, 0, 0};
+  if (!v.blockSize) v.blockSize = 4096;
+  if (!v.nameMax) v.nameMax = 255;
   // The first entry to put a file there, as the --mkdirs message names it.
   for (size_t i = names.size(); i > 0; --i) {
     const std::string target = prefix + names[i - 1];
@@ -242,13 +266,17 @@ Verdict JudgeEntry(PlanDisk* d, size_t index, const std::string& name, uint32_t 
   const std::string target = d->prefix + name;
   const std::string shown = Escaped(name) + WhereNote(d->prefix, name);
   if (target.size() > kTargetPathMax)
-    return Stop(150, "too long   " + shown + ": the target path is over 256 characters (unpack stops: line 150)");
+    return Stop(150, "too long   " + shown +
+                         ": the target path is over 256 characters (unpack stops: line 150)");
   const Way way = WalkFolders(d, target, err);
   const PlaceKey key = KeyOf(&d->folders, target);
   const auto earlier = d->written.find(key);
-  const bool present = way.state == kClear && (earlier != d->written.end() || EntryPresent(target.c_str()));
-  const Verdict v = present ? JudgeReplacement(*d, target, shown, earlier != d->written.end() ? &earlier->second : nullptr)
-                            : JudgeNew(*d, way, target, shown);
-  if (v.road != kStops) d->written[key] = Written{index, Blocks(size, d->blockSize)};
+  const bool present =
+      way.state == kClear && (earlier != d->written.end() || EntryPresent(target.c_str()));
+  const Verdict v = present
+                        ? JudgeReplacement(*d, target, shown,
+                                           earlier != d->written.end() ? &earlier->second : nullptr)
+                        : JudgeNew(*d, way, target, shown);
+  if (v.road != kStops) d->written[key] = Written{index, Blocks(size, d->volume.blockSize)};
   return v;
 }

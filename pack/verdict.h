@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pack/disk.h"
+#include "platform/posix_tool.h"
 
 // What unpack does with an entry.
 enum Road {
@@ -22,8 +23,8 @@ enum Road {
 
 struct Verdict {
   Road road;
-  int line;          // kStops: the line unpack ends with
-  std::string text;  // the plan's line for the entry, from its label to its reason
+  int line;                     // kStops: the line unpack ends with
+  std::string text;             // the plan's line for the entry, from its label to its reason
   unsigned long long oldBytes;  // what the file it replaces or rewrites takes on disk
 };
 
@@ -37,10 +38,9 @@ struct Written {
 struct PlanDisk {
   std::string prefix;
   bool mkdirs;
-  unsigned long blockSize;
-  unsigned long nameMax;
+  VolumeFacts volume;  // of the prefix's nearest folder that exists
   FolderCache folders;
-  std::map<PlaceKey, Written> written;  // the files the entries judged so far leave
+  std::map<PlaceKey, Written> written;    // the files the entries judged so far leave
   std::map<std::string, size_t> targets;  // every entry's target, as text: no folder is made there
   // With --mkdirs: the folders made, and those that could not be, with why.
   std::vector<std::string> toMake, made;

@@ -85,7 +85,8 @@ bool CheckEntry(PackageIn* in, uint32_t index, const EntryHeader& h, Checked* c,
     c->detail = NotAFile(f.mode);
   } else if (f.size != h.size) {
     c->finding = kDiffers;
-    c->detail = std::to_string(f.size) + " bytes installed, " + std::to_string(h.size) + " in the package";
+    c->detail =
+        std::to_string(f.size) + " bytes installed, " + std::to_string(h.size) + " in the package";
   } else if ((fd = OpenToRead(c->target.c_str())) < 0) {
     c->finding = kUnreadable;
     c->detail = strerror(errno);
@@ -107,8 +108,8 @@ const char* const kLabels[kFindings] = {"same      ", "differs   ", "missing   "
 // Writes the lines: one per entry, a note after each target that has a
 // staged copy beside it (unless an entry installs a file there), and the
 // summary. Returns the exit status.
-int Report(const std::string& prefix, std::vector<Checked>* checked, bool complete, FolderCache* folders,
-           FILE* out) {
+int Report(const std::string& prefix, std::vector<Checked>* checked, bool complete,
+           FolderCache* folders, FILE* out) {
   // A target is judged by the last entry that installs it.
   std::map<PlaceKey, size_t> last;
   for (size_t i = 0; i < checked->size(); ++i) last[(*checked)[i].key] = i;
@@ -120,10 +121,11 @@ int Report(const std::string& prefix, std::vector<Checked>* checked, bool comple
   for (size_t i = 0; i < checked->size(); ++i) {
     Checked& c = (*checked)[i];
     const size_t again = last[c.key];
-    if (again != i) c.finding = kLater, c.detail = "entry " + std::to_string(again + 1) + " installs it again";
+    if (again != i)
+      c.finding = kLater, c.detail = "entry " + std::to_string(again + 1) + " installs it again";
     ++counts[c.finding];
-    fprintf(out, "%s %s%s%s\n", kLabels[c.finding], Escaped(c.name).c_str(), c.detail.empty() ? "" : ": ",
-            c.detail.c_str());
+    fprintf(out, "%s %s%s%s\n", kLabels[c.finding], Escaped(c.name).c_str(),
+            c.detail.empty() ? "" : ": ", c.detail.c_str());
     // A staged copy is a file; a folder of that name is none of unpack's.
     const std::string staged = c.target + "TMP";
     PathFacts f;
@@ -139,8 +141,8 @@ int Report(const std::string& prefix, std::vector<Checked>* checked, bool comple
     return kFailed;
   }
   fprintf(out, "verified %zu %s: same %u, differs %u, missing %u, not a file %u", checked->size(),
-          checked->size() == 1 ? "entry" : "entries", counts[kSame], counts[kDiffers], counts[kMissing],
-          counts[kNotAFile]);
+          checked->size() == 1 ? "entry" : "entries", counts[kSame], counts[kDiffers],
+          counts[kMissing], counts[kNotAFile]);
   if (counts[kUnreadable]) fprintf(out, ", unreadable %u", counts[kUnreadable]);
   if (counts[kLater]) fprintf(out, ", installed again later %u", counts[kLater]);
   fprintf(out, "; staged copies left %u\n", left);

@@ -92,7 +92,8 @@ bool AddFolder(const std::string& name, const std::string& path, std::vector<Fol
 
 // Refuses what the format cannot carry: a file of 4 GiB or more, a name
 // longer than the name field.
-bool FitsTheFormat(const std::string& name, const std::string& path, const PathFacts& f, FILE* err) {
+bool FitsTheFormat(const std::string& name, const std::string& path, const PathFacts& f,
+                   FILE* err) {
   if (f.size > kMaxSize) {
     fprintf(err, "pack: %s holds %llu bytes; an entry holds at most %llu\n", path.c_str(), f.size,
             (unsigned long long)kMaxSize);
@@ -149,15 +150,19 @@ std::string Written(const Item& item, bool windows) {
 void Warn(const Item& item, FILE* err) {
   const std::string name = Escaped(item.name);
   if (item.name[0] == '/')
-    fprintf(err,
-            "pack: warning: %s is an absolute name: unpack installs it there only without -destdir; "
-            "-destdir DIR puts it at DIR%s\n",
-            name.c_str(), name.c_str());
+    fprintf(
+        err,
+        "pack: warning: %s is an absolute name: unpack installs it there only without -destdir; "
+        "-destdir DIR puts it at DIR%s\n",
+        name.c_str(), name.c_str());
   else if (ClimbsUp(item.name, "/"))
-    fprintf(err, "pack: warning: %s has a .. component: unpack installs it outside the -destdir folder\n",
-            name.c_str());
+    fprintf(
+        err,
+        "pack: warning: %s has a .. component: unpack installs it outside the -destdir folder\n",
+        name.c_str());
   if (item.mode & 0111)
-    fprintf(err, "pack: warning: %s is executable, and a package carries no file modes\n", name.c_str());
+    fprintf(err, "pack: warning: %s is executable, and a package carries no file modes\n",
+            name.c_str());
 }
 
 // Adds the PATHs that the list file `list` names, one per line (or per NUL
@@ -216,8 +221,8 @@ bool OutputIsAnInput(const char* output, const std::vector<Item>& items, FILE* e
     if (!LookAtPath(out.c_str(), true, &f) || !S_ISREG(f.mode)) continue;
     for (const Item& item : items) {
       if (item.volume == f.volume && item.index == f.index) {
-        fprintf(err, "pack: the output %s is also an input (%s); nothing was written\n", out.c_str(),
-                item.path.c_str());
+        fprintf(err, "pack: the output %s is also an input (%s); nothing was written\n",
+                out.c_str(), item.path.c_str());
         return true;
       }
     }
@@ -358,8 +363,10 @@ int PackFiles(const Options& o, FILE* in, FILE* out, FILE* err) {
   if (!CollectItems(o, in, &items, err)) return kFailed;
   if (o.output) return PutPackageFile(o, items, o.verbose ? out : nullptr, err) ? 0 : kFailed;
   if (isatty(fileno(out))) {
-    fputs("pack: refusing to write a package to a terminal; use -o FILE or redirect standard output\n",
-          err);
+    fputs(
+        "pack: refusing to write a package to a terminal; use -o FILE or redirect standard "
+        "output\n",
+        err);
     return kUsageError;
   }
   PackageOut package = {out, "standard output", Progress()};
