@@ -79,8 +79,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     Fail(err, path);
     return INVALID_HANDLE_VALUE;
   }
-  // As on Windows, a success over an existing file says so.
-  SetLastError(ERROR_ALREADY_EXISTS);
+  // As on Windows, a file created over an existing one says so.
+  SetLastError(disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return HandleOf(fd);
 }
 

@@ -39,8 +39,10 @@ struct Matcher {
 // The programs search from one thread.
 uint32_t g_answers[sizeof(SearchPattern::expression) + 1][kNameMax + 1];
 uint32_t g_call;
+unsigned long long g_steps;
 
 bool Matcher::At(size_t i, size_t j) {
+  ++g_steps;
   if (i == eLength) return j == nLength;
   uint32_t& answer = g_answers[i][j];
   if (answer >> 1 == g_call) return answer & 1;
@@ -112,3 +114,5 @@ bool MatchesPattern(const SearchPattern& pattern, const char* name) {
                dot ? (size_t)(dot - name) : nLength};
   return m.At(0, 0);
 }
+
+unsigned long long MatchingSteps(void) { return g_steps; }

@@ -28,4 +28,8 @@ bool ReadPattern(const char* text, SearchPattern* pattern);
 // grows with the product of their lengths at most.
 bool MatchesPattern(const SearchPattern& pattern, const char* name);
 
+// The steps matching has taken in this process: each is a pair of positions
+// in a pattern and a name looked at. Tests hold matching to its bound with it.
+unsigned long long MatchingSteps(void);
+
 #endif  // PLATFORM_WILDCARD_H

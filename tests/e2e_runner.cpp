@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <sstream>
 
 Build NativeBuild(const std::string& unpack, const std::string& vellomar) {
   Build b;
@@ -94,6 +95,8 @@ void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
     MakeDirs(path.substr(0, path.rfind('/')));
     if (b.content.compare(0, kSecondNameOf.size(), kSecondNameOf) == 0)
       EXPECT_EQ(link((dir / b.content.substr(kSecondNameOf.size())).c_str(), path.c_str()), 0) << path;
+    else if (b.content.compare(0, kSymlinkTo.size(), kSymlinkTo) == 0)
+      EXPECT_EQ(symlink(b.content.substr(kSymlinkTo.size()).c_str(), path.c_str()), 0) << path;
     else
       WriteFile(path, b.content, b.mode);
   }
@@ -200,20 +203,59 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
   return d;
 }
 
-bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std::string* skipped) {
+namespace {
+
+// Runs row `c` in a fresh folder under `wrapper`, and takes a snapshot of the
+// disk afterwards into `disk` when given.
+RunResult RunRowOnce(const Build& build, const UnpackCase& c, const std::vector<std::string>& wrapper,
+                     Disk* disk, std::string* skipped) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.needsTmpfs && !MountVolume(dir / "vol", 1 << 20, &volume, skipped)) return false;
-  std::vector<std::string> wrapper;
-  if (c.flushError) {
-    if (!StraceInstalled(skipped)) return false;
-    wrapper = Strace(std::string("fsync,syncfs:error=") + c.flushError);
-  }
+  if (c.needsTmpfs && !MountVolume(dir / "vol", 1 << 20, &volume, skipped)) return RunResult();
   Prepare(dir, c.before);
-  outcome->run = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,
-                       c.inputOnPipe);
-  outcome->disk = Snapshot(dir.path());
-  return true;
+  RunResult r = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,
+                      c.inputOnPipe);
+  if (disk) *disk = Snapshot(dir.path());
+  return r;
+}
+
+// strace's injection of the row's fault. A fault that starts at a path is
+// placed by a traced run first: the how-many-th call of its kind that is.
+bool Injection(const Build& build, const UnpackCase& c, std::string* inject, std::string* skipped) {
+  *inject = std::string(c.fault.calls) + ":" + c.fault.result;
+  if (!c.fault.from) return true;
+  ScratchDir traceDir;
+  const std::string trace = traceDir / "trace";
+  std::vector<std::string> tracer = Strace("", trace);
+  tracer.insert(tracer.begin() + 1, {"-e", std::string("trace=") + c.fault.calls});
+  RunRowOnce(build, c, tracer, nullptr, skipped);
+  const std::string needle = std::string(c.fault.from) + "\"";
+  int nth = 0;
+  std::istringstream lines(ReadFile(trace));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(c.fault.calls) == std::string::npos) continue;
+    ++nth;
+    if (line.find(needle) != std::string::npos) {
+      *inject += ":when=" + std::to_string(nth) + "+";
+      return true;
+    }
+  }
+  *skipped = std::string("no call ") + c.fault.calls + " on a path ending " + c.fault.from;
+  return false;
+}
+
+}  // namespace
+
+bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std::string* skipped) {
+  std::vector<std::string> wrapper;
+  if (c.fault.calls) {
+    std::string inject;
+    if (!StraceInstalled(skipped) || !Injection(build, c, &inject, skipped)) return false;
+    wrapper = Strace(inject);
+  }
+  skipped->clear();
+  outcome->run = RunRowOnce(build, c, wrapper, &outcome->disk, skipped);
+  return skipped->empty();
 }
 
 void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& outcome) {

@@ -4,6 +4,9 @@
 // file and on a pipe, and every run must print the same lines and leave the
 // same disk as the one-at-a-time run from the same input.
 #include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +21,47 @@
 
 namespace {
 
-int g_flushErrno;
+// The row's fault, put in the seam: a call fails with g_fault.value (an errno,
+// or the result itself for "retval="), every time or, with `from`, from the
+// first call on a path that ends so.
+struct InProcessFault {
+  bool returns;  // g_fault.value is the result, not an errno
+  int value;
+  const char* from;
+  bool started;
+} g_fault;
+
+// Whether the call on `path` fails; the failing call returns Result().
+bool Fails(const char* path) {
+  const size_t n = strlen(path), m = g_fault.from ? strlen(g_fault.from) : 0;
+  g_fault.started = g_fault.started || !g_fault.from ||
+                    (n >= m && strcmp(path + n - m, g_fault.from) == 0);
+  return g_fault.started;
+}
+int Result() { return g_fault.returns ? g_fault.value : (errno = g_fault.value, -1); }
+
+void PutFaultInSeam(const Fault& f) {
+  const std::string result = f.result;
+  const std::string name = result.substr(result.find('=') + 1);
+  const struct {
+    const char* name;
+    int err;
+  } errors[] = {{"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE}, {"EROFS", EROFS}, {"EDQUOT", EDQUOT}};
+  g_fault = {result.compare(0, 7, "retval=") == 0, atoi(name.c_str()), f.from, false};
+  for (const auto& e : errors)
+    if (name == e.name) g_fault.value = e.err;
+  const std::string calls = f.calls;
+  if (calls.find("fsync") != std::string::npos) {
+    g_posix.fsync = [](int) { return Result(); };
+    g_posix.syncfs = [](int) { return Result(); };
+  }
+  if (calls == "openat")
+    g_posix.open = [](const char* p, int flags, mode_t mode) { return Fails(p) ? Result() : open(p, flags, mode); };
+  if (calls.find("rename") != std::string::npos)
+    g_posix.rename = [](const char*, const char*) { return Result(); };
+  if (calls == "copy_file_range")
+    g_posix.copy_file_range = [](int, off_t*, int, off_t*, size_t, unsigned) -> ssize_t { return Result(); };
+}
 
 // Runs the driver on row `c` in a child process, in a fresh folder, and
 // returns its log and the disk afterwards. A row's address-space limit is
@@ -36,11 +79,7 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     FILE* in = pipe ? fdopen(PipeFilledWith(c.input), "rb") : tmpfile();
     if (!pipe) fwrite(c.input.data(), 1, c.input.size(), in), rewind(in);
-    if (c.flushError) {
-      g_flushErrno = std::string(c.flushError) == "EIO" ? EIO : ENOSPC;
-      g_posix.fsync = [](int) { return errno = g_flushErrno, -1; };
-      g_posix.syncfs = [](int) { return errno = g_flushErrno, -1; };
-    }
+    if (c.fault.calls) PutFaultInSeam(c.fault);
     std::vector<char*> argv = {(char*)"unpack"};
     for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
     argv.push_back(nullptr);

@@ -23,7 +23,8 @@ const std::vector<Before> kFixture = {
     {"mv-dir", kDirectory}, {"set-a", "x"},       {"set-b", "x"},        {"w-a/a", ""},
     {"w-aa/aa", ""},      {"w-a.a/a.a", ""},      {"w-a..a/a..a", ""},   {"w-a.a.a/a.a.a", ""},
     {"w-readme/readme", ""}, {"mix/present.txt", ""}, {"mix/readme", ""}, {"mix/a.b.c", ""},
-    {"mix/sub/x.log", ""},
+    {"mix/sub/x.log", ""}, {"rp-a", "a"},     {"rp-b", "b"},         {"rp-ro", "r", 0444},
+    {"rp-c", "c"},           {"rp-d", "d"},
 };
 
 std::vector<PlatformFact> MakeFacts() {
@@ -96,6 +97,11 @@ std::vector<PlatformFact> MakeFacts() {
       {"a name over 255 characters is too long", Cmd("create", kLongName, "always"), "invalid 206",
        "invalid 2"},
 
+      {"OPEN_EXISTING opens a file as it is", Cmd("create", "file", "existing"), "handle 0"},
+      {"and no file that is not there", Cmd("create", "missing", "existing"), "invalid 2"},
+      {"nor a read-only file", Cmd("create", "ro", "existing"), "invalid 5"},
+      {"nor a folder", Cmd("create", "dir", "existing"), "invalid 5"},
+
       // WriteFile.
       {"an invalid handle is ERROR_INVALID_HANDLE", Cmd("write-invalid"), "FALSE 6"},
       {"writing nothing from no buffer succeeds", Cmd("write-nothing", "nothing"), "TRUE"},
@@ -122,6 +128,15 @@ std::vector<PlatformFact> MakeFacts() {
       {"a read-only file moves", Cmd("move", "mv-ro", "mv-ro2"), "TRUE"},
       {"and stays read-only", Cmd("attributes", "mv-ro2"), "0x21"},
       {"a folder moves", Cmd("move", "mv-dir", "mv-dir2"), "TRUE"},
+
+      // MoveFileExA with MOVEFILE_REPLACE_EXISTING.
+      {"a file replaces another in one step", Cmd("replace", "rp-a", "rp-b"), "TRUE"},
+      {"a file moves where nothing stands", Cmd("replace", "rp-b", "rp-new"), "TRUE"},
+      // Wine keeps read-only in the write permission bits, which rename(2)
+      // does not look at.
+      {"a read-only file is not replaced", Cmd("replace", "rp-c", "rp-ro"), "FALSE 5", "TRUE"},
+      {"nor a folder", Cmd("replace", "rp-d", "dir"), "FALSE 5"},
+      {"a missing source is not found", Cmd("replace", "missing", "rp-d"), "FALSE 2"},
 
       // GetFileAttributesA and SetFileAttributesA.
       {"a missing file has no attributes", Cmd("attributes", "missing"), "invalid 2"},

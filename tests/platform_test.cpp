@@ -2,11 +2,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
+#include "platform/wildcard.h"
 #include "tests/harness.h"
 #include "tests/seam.h"
 
@@ -60,6 +62,22 @@ TEST(PlatformTest, FindFirstFileTellsPresence) {
   }
 }
 
+// However the wildcards are placed, matching looks at each pair of positions
+// in the pattern and a name a bounded number of times: no name in a folder
+// can make a search slow. 200 names of 250 characters against patterns of
+// 240 wildcards, each of which could match in many ways.
+TEST(PlatformTest, MatchingTakesPatternTimesNameSteps) {
+  ScratchDir dir;
+  for (int i = 100; i < 300; ++i) WriteFile(dir / (std::string(247, 'n') + std::to_string(i)), "");
+  for (char wildcard : {'<', '*', '>', '?'}) {
+    const std::string pattern = std::string(240, wildcard) + "Z";
+    const unsigned long long before = MatchingSteps();
+    EXPECT_EQ(FindFirstFileA((dir / pattern).c_str(), nullptr), INVALID_HANDLE_VALUE) << wildcard;
+    // Three looks per pair: its own, and one from each neighbour.
+    EXPECT_LE(MatchingSteps() - before, 3ull * 202 * (pattern.size() + 1) * 251) << wildcard;
+  }
+}
+
 TEST(PlatformTest, FileCallsKeepTheWin32Contract) {
   ScratchDir dir;
   WriteFile(dir / "ro", "old", 0444);
@@ -80,6 +98,16 @@ TEST(PlatformTest, FileCallsKeepTheWin32Contract) {
   EXPECT_EQ(CreateFileA((dir / "other").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), 80u) << "a create that must be new";
+  // A pipe with a reader opens for writing; what is opened is looked at,
+  // and refused, before anything is truncated or written.
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  const int reader = open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  for (DWORD disposition : {CREATE_ALWAYS, OPEN_EXISTING}) {
+    EXPECT_EQ(CreateFileA((dir / "fifo").c_str(), GENERIC_WRITE, 0, NULL, disposition, 0, NULL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 5u) << "a pipe is not a file to write";
+  }
+  close(reader);
   EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 0, NULL, NULL));
   EXPECT_EQ(GetLastError(), 6u);
 

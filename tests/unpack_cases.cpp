@@ -3,6 +3,7 @@
 const std::string kDirectory = "<directory>";
 const std::string kAbsent = "<absent>";
 const std::string kSecondNameOf = "<second name of> ";
+const std::string kSymlinkTo = "<symlink> ";
 
 std::string TextMode(const std::string& lines) {
   std::string s;
@@ -47,6 +48,16 @@ const std::string& Large() {
     return s;
   }();
   return large;
+}
+
+// 200 files with names of 250 characters, then 20 names of 240 '<' and a
+// few characters: patterns that cost pattern x name^2 steps per name for a
+// matcher that tries every way a '<' can match.
+std::string LongNamesThenPatterns() {
+  std::vector<PackEntry> entries;
+  for (int i = 100; i < 300; ++i) entries.push_back({std::string(247, 'n') + std::to_string(i), "f"});
+  for (int i = 10; i < 30; ++i) entries.push_back({std::string(240, '<') + "Z" + std::to_string(i), "p"});
+  return Package(entries);
 }
 
 std::vector<UnpackCase> MakeCases() {
@@ -172,7 +183,7 @@ std::vector<UnpackCase> MakeCases() {
        false,
        0,
        Differs::kExecutableBit},
-      {"a leftover staged copy is written over",
+      {"a leftover staged copy is removed first",
        {"-destdir", "out/"},
        One("a", "new"),
        {{"out/a", "old"}, {"out/aTMP", "stale leftover from an earlier run"}},
@@ -259,7 +270,7 @@ std::vector<UnpackCase> MakeCases() {
        false,
        0,
        Differs::kNothing,
-       nullptr,
+       {},
        // Wine's lookup gives up on a name it cannot hold: not found.
        {"junk 206", "junk 2"}},
 
@@ -361,7 +372,7 @@ std::vector<UnpackCase> MakeCases() {
        false,
        0,
        Differs::kNothing,
-       "EIO",
+       {"fsync,syncfs", "error=EIO"},
        // Wine reports an I/O error as ERROR_NOT_READY.
        {"error-> 1117", "error-> 21"}},
       {"a flush that fails for want of room: the direct rewrite",
@@ -374,7 +385,87 @@ std::vector<UnpackCase> MakeCases() {
        false,
        0,
        Differs::kNothing,
-       "ENOSPC"},
+       {"fsync,syncfs", "error=ENOSPC"}},
+
+      // A leftover is never written into: here it is one more name of a
+      // file that has nothing to do with the package.
+      {.name = "a leftover staged copy that is a second name of another file",
+       .args = {"-destdir", "out/"},
+       .input = One("a", "new"),
+       .before = {{"out/a", "old"}, {"precious", "precious"}, {"out/aTMP", kSecondNameOf + "precious"}},
+       .err = kGood + kOk,
+       .after = {{"out/a", "new"}, {"precious", "precious"}, {"out/aTMP", kAbsent}}},
+      // A new file that fails is taken again one at a time, after what waits.
+      {.name = "a replacement, then a new file in a missing folder",
+       .input = Package({{"a", "new a"}, {"missing/f", "x"}}),
+       .before = {{"a", "old a"}},
+       .err = kGood + "Line: 181 error writing file to disk error-> 6\r\n",
+       .after = {{"a", "new a"}, {"aTMP", kAbsent}, {"missing", kAbsent}}},
+
+      // Faults that persist: each call of a kind fails from the first on the
+      // staged copy on. The direct rewrite cannot cure them, and opens the
+      // old file before anything of it is lost.
+      {.name = "no descriptor left from the staged copy on: the old file stays",
+       .input = Package({{"a", "new"}, {"b", "next"}}),
+       .before = {{"a", "old"}},
+       .err = kGood + "Line: 205 Could not write aTMP file to disk 6\r\n" +
+              "Line: 210 could not delete junk 2\r\n" +
+              "Line: 223 error opening second out file!!bail 4\r\n",
+       .after = {{"a", "old"}, {"aTMP", kAbsent}, {"b", kAbsent}},
+       .fault = {"openat", "error=EMFILE", "aTMP"},
+       .linuxOnly = true},
+      {.name = "an I/O error creating the staged copy keeps the old file",
+       .input = Package({{"a", "new"}, {"b", "next"}}),
+       .before = {{"a", "old"}},
+       .err = kGood + "Line: 204 error writing file aTMP error-> 1117\r\n",
+       .after = {{"a", "old"}, {"aTMP", kAbsent}, {"b", kAbsent}},
+       .fault = {"openat", "error=EIO", "aTMP"},
+       .linuxOnly = true},
+      {.name = "a replacement that fails keeps the old file under its name",
+       .input = One("a", "new"),
+       .before = {{"a", "old"}},
+       .err = kGood + "Line: 257 error renaming file\r\n",
+       .after = {{"a", "old"}, {"aTMP", "new"}},
+       .fault = {"renameat2,rename", "error=EIO"},
+       .linuxOnly = true},
+      // Content over 64 KiB is copied from the package file: a package that
+      // another program shortens meanwhile is a cut stream.
+      {.name = "a package that shrinks under the copy keeps the old file",
+       .input = One("big", std::string(100 << 10, 'b')),
+       .before = {{"big", "old"}},
+       .err = kGood + "Line: 167 **error reading buffer\r\n",
+       .after = {{"big", "old"}, {"bigTMP", kAbsent}},
+       .fault = {"copy_file_range", "retval=0"},
+       .linuxOnly = true},
+
+      // A link to a folder that the package replaces with a file: the
+      // entries after it meet the file, in groups as one at a time.
+      {.name = "a path through a replaced link meets the file",
+       .input = Package({{"lnk", "file"}, {"lnk/f", "x"}}),
+       .before = {{"realdir", kDirectory}, {"lnk", kSymlinkTo + "realdir"}},
+       .err = kGood + "Line: 181 error writing file to disk error-> 6\r\n",
+       .after = {{"lnk", "file"}, {"realdir/f", kAbsent}},
+       .linuxOnly = true},
+      {.name = "a file replaced through a replaced link is left as it was",
+       .input = Package({{"lnk", "file"}, {"lnk/g", "new g"}}),
+       .before = {{"realdir/g", "old g"}, {"lnk", kSymlinkTo + "realdir"}},
+       .err = kGood + "Line: 181 error writing file to disk error-> 6\r\n",
+       .after = {{"lnk", "file"}, {"realdir/g", "old g"}, {"realdir/gTMP", kAbsent}},
+       .linuxOnly = true},
+
+      // On Linux * ? < > " are characters of a name like any other.
+      {.name = "names with wildcard characters are names",
+       .input = Package({{"*", "star"}, {"notes?", "q"}, {"*.txt", "t"}, {"a<", "lt"}}),
+       .before = {{"notes", "n"}, {"a.txt", "a"}},
+       .err = kGood + kOk,
+       .after = {{"*", "star"}, {"notes?", "q"}, {"*.txt", "t"}, {"a<", "lt"}, {"notes", "n"},
+                 {"a.txt", "a"}, {"*TMP", kAbsent}},
+       .linuxOnly = true},
+      {.name = "names of < characters among long names",
+       .input = LongNamesThenPatterns(),
+       .err = kGood + kOk,
+       .after = {{std::string(240, '<') + "Z29", "p"}, {std::string(247, 'n') + "299", "f"}},
+       .linuxOnly = true},
 
       // Memory: an entry larger than the address space allowed. From a pipe
       // it must be held whole; from a file the package's size refuses it
@@ -388,7 +479,7 @@ std::vector<UnpackCase> MakeCases() {
        false,
        256u << 20,
        Differs::kNothing,
-       nullptr,
+       {},
        {nullptr, nullptr},
        true},
       {"content beyond the package file, refused before it is allocated",

@@ -14,8 +14,10 @@
 // Contents that stand for something other than bytes.
 extern const std::string kDirectory;  // a directory
 extern const std::string kAbsent;     // nothing at that path
-// Before a run: kSecondNameOf + "x" is a hard link to the file x.
+// Before a run: kSecondNameOf + "x" is a hard link to the file x, and
+// kSymlinkTo + "x" a symbolic link to x (as Snapshot shows a link).
 extern const std::string kSecondNameOf;
+extern const std::string kSymlinkTo;
 
 // What stands in the scratch folder before the run.
 struct Before {
@@ -50,25 +52,38 @@ struct WineDeparts {
   const char* wine;
 };
 
+// A system call that fails during a row's run: strace injects it into the
+// program; in process the seam does.
+struct Fault {
+  const char* calls = nullptr;  // as strace names them: "fsync,syncfs", "openat", ...
+  const char* result = nullptr;  // "error=EIO", "retval=0"
+  // Every call of that kind fails from the first on a path that ends so (a
+  // fault that persists), or, when null, every call of the run.
+  const char* from = nullptr;
+};
+
 struct UnpackCase {
-  const char* name;
-  std::vector<std::string> args;
-  std::string input;
-  std::vector<Before> before;
-  std::string err;  // standard error as the program formats it, "\r\n" per line
-  std::vector<After> after;
+  const char* name = nullptr;
+  std::vector<std::string> args = {};
+  std::string input = {};
+  std::vector<Before> before = {};
+  std::string err = {};  // standard error as the program formats it, "\r\n" per line
+  std::vector<After> after = {};
   bool needsTmpfs = false;       // the scratch folder's "vol" is a 1 MiB tmpfs
   // RLIMIT_AS for the child, where it reaches the program: the Linux build.
   // Under Wine the 32-bit address space is the limit.
   uint64_t addressLimit = 0;
   Differs differs = Differs::kNothing;
-  // Every flush of the run (of a file or of its volume) fails with this
-  // error ("EIO", "ENOSPC"): strace injects it, whatever the build.
-  const char* flushError = nullptr;
+  // A call that fails, whatever the build for the flushes; the other calls
+  // only on Linux (under Wine, a server that no tracer reaches makes them).
+  Fault fault = {};
   WineDeparts wine = {nullptr, nullptr};
   // Standard input is a pipe: the content is read whole before the target
   // is touched. Otherwise a file, whose content is copied from it.
   bool inputOnPipe = false;
+  // Only Linux can show the row: a name Windows does not allow, a symbolic
+  // link (which Wine shows as what it points to), a fault no tracer reaches.
+  bool linuxOnly = false;
 };
 
 const std::vector<UnpackCase>& UnpackCases();

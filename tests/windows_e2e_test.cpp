@@ -38,7 +38,15 @@ TEST_P(UnpackEndToEnd, Row) {
     ADD_FAILURE() << c.name << ": the builds differ in " << d;
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, UnpackEndToEnd, ::testing::ValuesIn(UnpackCases()),
+// The rows the Windows build can show.
+std::vector<UnpackCase> WindowsCases() {
+  std::vector<UnpackCase> cases;
+  for (const UnpackCase& c : UnpackCases())
+    if (!c.linuxOnly) cases.push_back(c);
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, UnpackEndToEnd, ::testing::ValuesIn(WindowsCases()),
                          [](const auto& info) { return RowTestName(info.index, info.param.name); });
 
 }  // namespace

@@ -4,11 +4,12 @@
 // one source, so that a test can hold both builds against what Windows does.
 //
 //   find PATH             FindFirstFileA       found | none ERR
-//   create PATH always|new   CreateFileA       handle ERR | invalid ERR
+//   create PATH always|new|existing   CreateFileA   handle ERR | invalid ERR
 //   write-nothing PATH    WriteFile of 0 bytes from no buffer to a new file
 //   write-invalid         WriteFile on INVALID_HANDLE_VALUE
 //   delete PATH           DeleteFileA          TRUE | FALSE ERR
 //   move FROM TO          MoveFileA            TRUE | FALSE ERR
+//   replace FROM TO       MoveFileExA, replacing   TRUE | FALSE ERR
 //   attributes PATH       GetFileAttributesA   0xWORD (low 16 bits) | invalid ERR
 //   set PATH WORD         SetFileAttributesA   TRUE | FALSE ERR
 //   free PATH             GetDiskFreeSpaceExA ("-" for no path)   TRUE | FALSE ERR
@@ -40,7 +41,10 @@ void Run(const char* call, const char* a, const char* b) {
     FindClose(h);
     puts("found");
   } else if (strcmp(call, "create") == 0) {
-    HANDLE h = Create(a, strcmp(b, "new") == 0 ? CREATE_NEW : CREATE_ALWAYS);
+    const DWORD disposition = strcmp(b, "new") == 0        ? CREATE_NEW
+                              : strcmp(b, "existing") == 0 ? OPEN_EXISTING
+                                                           : CREATE_ALWAYS;
+    HANDLE h = Create(a, disposition);
     const unsigned long error = GetLastError();
     printf("%s %lu\n", h == INVALID_HANDLE_VALUE ? "invalid" : "handle", error);
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -56,6 +60,8 @@ void Run(const char* call, const char* a, const char* b) {
     PrintResult(DeleteFileA(a));
   } else if (strcmp(call, "move") == 0) {
     PrintResult(MoveFileA(a, b));
+  } else if (strcmp(call, "replace") == 0) {
+    PrintResult(MoveFileExA(a, b, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   } else if (strcmp(call, "attributes") == 0) {
     DWORD word = GetFileAttributesA(a);
     if (word == INVALID_FILE_ATTRIBUTES)
