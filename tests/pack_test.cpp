@@ -724,7 +724,14 @@ std::string WithoutSpace(const std::string& plan) {
   return kept;
 }
 
-void ForetellRow(const PlanCase& c, bool asUser) {
+// Copies of the programs where any user may run them: the build folder may
+// lie where a user who is not root cannot reach.
+struct Programs {
+  std::string pack;
+  std::string unpack;
+};
+
+void ForetellRow(const PlanCase& c, const Programs& run, bool asUser) {
   SCOPED_TRACE(std::string(c.name) + (asUser ? ", as a user" : ", as root"));
   ScratchDir dir;
   chmod(dir.path().c_str(), 0755);
@@ -740,9 +747,9 @@ void ForetellRow(const PlanCase& c, bool asUser) {
   options.cwd = dir.path();
   std::vector<std::string> pack = asUser ? kAsUser : std::vector<std::string>();
   std::vector<std::string> unpack = pack;
-  pack.insert(pack.end(), {PACK_PATH, "--plan", c.prefix, "p.pkg"});
+  pack.insert(pack.end(), {run.pack, "--plan", c.prefix, "p.pkg"});
   pack.insert(pack.end(), c.args.begin(), c.args.end());
-  unpack.insert(unpack.end(), {UNPACK_PATH, "-destdir", c.prefix});
+  unpack.insert(unpack.end(), {run.unpack, "-destdir", c.prefix});
   const RunResult plan = RunProgram(pack, "", options);
   const RunResult unpacked = RunProgram(unpack, Package(c.entries), options);
   const std::string last = unpacked.err.substr(unpacked.err.rfind('\n', unpacked.err.size() - 4) + 1);
@@ -800,6 +807,10 @@ TEST(PackPlan, ForetellsUnpack) {
        l181, l181},
       {"a link to a folder, replaced", {{"dest/real", kDirectory}, {"dest/link", LinkTo("real")}},
        {{"link", "1"}}, {}, "replace    link\n" + ok, "OK", l223},
+      {"a link replaced, then a path through it", {{"dest/real", kDirectory}, {"dest/link", LinkTo("real")}},
+       {{"link", "1"}, {"link/x", "2"}}, {},
+       "replace    link\nno folder  link/x: entry 1 puts a file where the folder dest/link should be "
+       "(unpack stops: line 181)\nunpack would stop at entry 2 of 2: line 181\n", l181, l223},
       {"x, then ./x", {dest}, {{"x", "1"}, {"./x", "2"}}, {}, "new        x\nreplace    ./x\n" + ok, "OK", l181},
       {"a prefix without its /", {dest}, {{"notes/x", "1"}}, {},
        "dest does not end in /: names are appended to it (destnotes/x)\n"
@@ -822,9 +833,14 @@ TEST(PackPlan, ForetellsUnpack) {
   };
   // clang-format on
   if (geteuid() != 0) SKIP_UNLESS_CI("the rows run as root, and as a user through setpriv");
+  ScratchDir bin;
+  chmod(bin.path().c_str(), 0755);
+  const Programs run = {bin / "pack", bin / "unpack"};
+  WriteFile(run.pack, ReadFile(PACK_PATH), 0755);
+  WriteFile(run.unpack, ReadFile(UNPACK_PATH), 0755);
   for (const PlanCase& c : rows) {
-    ForetellRow(c, false);
-    ForetellRow(c, true);
+    ForetellRow(c, run, false);
+    ForetellRow(c, run, true);
   }
 }
 
