@@ -43,11 +43,11 @@ struct Comparison {
 
 const unsigned long long kNone = ~0ull;
 
-// Compares the next piece of the entry's data with the installed file's.
-void ComparePiece(void* context, const char* bytes, size_t n) {
-  Comparison* c = (Comparison*)context;
+// Compares the next `n` bytes of the entry's data with the installed file's,
+// at most a buffer of them.
+void CompareSome(Comparison* c, const char* bytes, size_t n) {
   static char mine[1 << 18];
-  if (c->differAt != kNone || c->error) return;
+  n = n < sizeof mine ? n : sizeof mine;
   size_t got = 0;
   while (got < n) {
     const long r = ReadSome(c->fd, mine + got, n - got);
@@ -55,13 +55,21 @@ void ComparePiece(void* context, const char* bytes, size_t n) {
     if (r <= 0) break;
     got += (size_t)r;
   }
-  if (!c->error && memcmp(mine, bytes, got) == 0 && got == n) {
+  if (!c->error && got == n && memcmp(mine, bytes, n) == 0) {
     c->at += n;
     return;
   }
   size_t same = 0;
   while (same < got && mine[same] == bytes[same]) ++same;
   if (!c->error) c->differAt = c->at + same;
+}
+
+// Compares the next piece of the entry's data.
+void ComparePiece(void* context, const char* bytes, size_t n) {
+  Comparison* c = (Comparison*)context;
+  const unsigned long long start = c->at;
+  while (c->differAt == kNone && !c->error && c->at - start < n)
+    CompareSome(c, bytes + (c->at - start), n - (size_t)(c->at - start));
 }
 
 const char* NotAFile(mode_t mode) {
