@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Times unpack against GNU tar and cpio on three datasets, into an empty
-# destination and over an existing copy of every file, and prints a Markdown
-# table. Usage: bench/run.sh [RUNS] (default 5), from the project's root,
-# after `cmake --workflow --preset release`.
+# destination and over an existing copy of every file, and pack --verify
+# against cmp and diff on each install; prints Markdown tables. Usage:
+# bench/run.sh [RUNS] (default 5), from the project's root, after
+# `cmake --workflow --preset release`.
 #
 # Environment: BENCH_DIR (default /tmp/unpack-bench) holds the datasets, the
-# archives and the destinations; DATASETS (default "small mixed big").
+# archives and the destinations; DATASETS (default "small mixed big"); PARTS
+# (default "install verify") the parts to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 work=${BENCH_DIR:-/tmp/unpack-bench}
 datasets=${DATASETS:-small mixed big}
+parts=${PARTS:-install verify}
 unpack=$PWD/build/release/unpack
 pack=$PWD/build/release/pack
 [ -x "$unpack" ] && [ -x "$pack" ] || { echo "build first: cmake --workflow --preset release" >&2; exit 1; }
@@ -74,7 +77,9 @@ median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+
 
 results=$work/results
 : > "$results"
+rm -f "$work/faults"
 for d in $datasets; do
+  case " $parts " in *" install "*) ;; *) continue ;; esac
   files=$(wc -l < <(cd "$work/src/$d" && find . -type f))
   bytes=$(du -sb --apparent-size "$work/src/$d" | cut -f1)
   tools="unpack unpack-pipe tar tar+sync cpio cat-pkg"
@@ -105,6 +110,50 @@ for d in $datasets; do
   echo "$d replace fsync 1 ${fsync_secs:-0} 0 $files $bytes $calls" >> "$results"
 done
 
+# pack --verify after an install, against the tools a user without it would
+# take: cmp on the two files of the one-file dataset, diff -rq on the trees.
+# Then the faults an install can suffer: one byte flipped, a file cut short,
+# one deleted, a staged copy left beside a file; each must have its own line,
+# and the status must be 1.
+verified=$work/verified
+: > "$verified"
+for d in $datasets; do
+  case " $parts " in *" verify "*) ;; *) continue ;; esac
+  prepare "$d" new "$work/$d.pkg"
+  (cd "$dest" && "$unpack" -destdir "$dest/" < "$work/$d.pkg" 2> /dev/null)
+  bytes=$(du -sb --apparent-size "$work/src/$d" | cut -f1)
+  tools="pack-verify diff"
+  [ "$d" = big ] && tools="$tools cmp"
+  for ((i = 1; i <= runs; i++)); do
+    for tool in $tools; do
+      case $tool in
+        pack-verify) command="exec '$pack' --verify '$dest/' '$work/$d.pkg'" ;;
+        diff) command="exec diff -rq '$work/src/$d' '$dest'" ;;
+        cmp) command="exec cmp '$work/src/big/big.bin' '$dest/big.bin'" ;;
+      esac
+      cat "$work/$d.pkg" > /dev/null && find "$dest" -type f -exec cat {} + > /dev/null
+      read -r secs rss < <(measure "$command")
+      echo "$d $tool $i $secs $rss $bytes" >> "$verified"
+    done
+  done
+  files=$(cd "$dest" && find . -type f | sort | head -n 4)
+  [ "$(echo "$files" | wc -l)" -eq 4 ] || continue
+  set -- $files
+  printf '\377' | dd of="$dest/$1" bs=1 seek=10 conv=notrunc status=none
+  truncate -s -1 "$dest/$2"
+  rm "$dest/$3"
+  echo partial > "$dest/${4}TMP"
+  status=0
+  "$pack" --verify "$dest/" "$work/$d.pkg" > "$work/verify.out" || status=$?
+  found=$(grep -c -e '^differs ' -e '^missing ' -e '^left over ' "$work/verify.out")
+  if [ "$status" != 1 ] || [ "$found" != 4 ]; then
+    echo "pack --verify missed a fault on $d (status $status, $found lines):" >&2
+    grep -v '^same ' "$work/verify.out" >&2
+    exit 1
+  fi
+  echo "$d: a flipped byte, a cut file, a deleted file and a staged copy left: 4 lines, status 1" >> "$work/faults"
+done
+
 # What a power cut during the run can leave of a file being replaced.
 guarantee() {
   case $1 in
@@ -117,6 +166,7 @@ guarantee() {
 
 # The table: medians over the runs; the ratio to tar is taken run by run
 # (tar's time over the tool's, same run), then its median.
+if [ -s "$results" ]; then
 echo "| dataset | mode | tool | wall s | files/s | MB/s | peak RSS MiB | speed vs tar | a replaced file after a power cut |"
 echo "|---|---|---|---:|---:|---:|---:|---:|---|"
 for d in $datasets; do
@@ -144,3 +194,26 @@ echo
 for d in $datasets; do
   awk -v d=$d '$1==d && $3=="fsync" {printf "- %s: %.3f s flushing, %.1f calls per file\n", d, $5, $9 / $7}' "$results"
 done
+fi
+
+# The verify table: medians over the runs; the speed of pack --verify as a
+# ratio to each other tool, run by run (the tool's time over pack's).
+[ -s "$verified" ] || exit 0
+echo
+echo "| dataset | tool | wall s | MB/s | peak RSS MiB | pack --verify's speed vs this tool |"
+echo "|---|---|---:|---:|---:|---:|"
+for d in $datasets; do
+  for tool in pack-verify cmp diff; do
+    grep -q "^$d $tool " "$verified" || continue
+    secs=$(awk -v d=$d -v t=$tool '$1==d && $2==t {print $4}' "$verified" | median)
+    rss=$(awk -v d=$d -v t=$tool '$1==d && $2==t {print $5}' "$verified" | median)
+    bytes=$(awk -v d=$d '$1==d {print $6; exit}' "$verified")
+    ratio=$(join <(awk -v d=$d -v t=$tool '$1==d && $2==t {print $3, $4}' "$verified" | sort) \
+                  <(awk -v d=$d '$1==d && $2=="pack-verify" {print $3, $4}' "$verified" | sort) |
+            awk '{print $2 / $3}' | median)
+    printf "| %s | %s | %.3f | %.1f | %.1f | %.2fx |\n" "$d" "$tool" "$secs" \
+      "$(echo "$bytes / 1000000 / $secs" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$ratio"
+  done
+done
+echo
+cat "$work/faults" 2> /dev/null || true

@@ -30,3 +30,9 @@ bool ClimbsUp(const std::string& name, const char* separators) {
   }
   return false;
 }
+
+std::string PrefixNote(const std::string& prefix, const std::string& firstName) {
+  if (prefix.empty() || prefix.back() == '/' || firstName[0] == '/') return std::string();
+  const std::string shown = Escaped(prefix);
+  return shown + " does not end in /: names are appended to it (" + shown + Escaped(firstName) + ")";
+}

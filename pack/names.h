@@ -11,4 +11,9 @@ std::string Escaped(const std::string& name);
 // True when `name` holds the component "..", between any of `separators`.
 bool ClimbsUp(const std::string& name, const char* separators);
 
+// What --plan and --verify say once when `prefix` is not empty, does not
+// end in "/" and `firstName` does not begin with one: that names are
+// appended to the prefix as they are. Empty otherwise.
+std::string PrefixNote(const std::string& prefix, const std::string& firstName);
+
 #endif  // PACK_NAMES_H

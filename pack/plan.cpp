@@ -1,156 +1,117 @@
+// The plan's report: the entries' verdicts (verdict.cpp), the folders, the
+// space the install needs and what unpack would end with.
 #include "pack/plan.h"
 
-#include <errno.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
+#include <algorithm>
+#include <string>
+#include <vector>
 
-#include <map>
-#include <set>
-
-// The presence test and the attributes come from the same calls unpack
-// makes, so that the plan cannot drift from what it does.
-#include "format/package_format.h"
 #include "pack/names.h"
-#include "platform/platform.h"
+#include "pack/options.h"
+#include "pack/verdict.h"
+#include "platform/posix_tool.h"
 
 namespace {
 
-// What unpack does with an entry.
-enum Road { kNew, kReplace, kStops };
-
-struct Volume {
-  unsigned long long block = 4096;
+struct PlanEntry {
+  std::string name;
+  uint32_t size;
 };
 
-unsigned long long Blocks(unsigned long long bytes, const Volume& v) {
-  return (bytes + v.block - 1) / v.block * v.block;
-}
+// The free space an install takes, entry by entry, and the most it takes at
+// once. One at a time, a replacement's staged copy stands beside the old
+// file until the old one goes; grouped commits need no more, since a group
+// that meets a full volume is committed before the entry is tried again.
+struct SpaceCount {
+  unsigned long block;
+  long long used;
+  long long peak;
+};
 
-// Why `name` lands outside the prefix, or null. On Windows, where unpack
-// may run, a backslash separates folders too.
-const char* Outside(const std::string& name) {
-  if (name[0] == '/' || name[0] == '\\') return "an absolute name";
-  if (name.size() >= 2 && name[1] == ':') return "a drive letter";
-  if (ClimbsUp(name, "/\\")) return "a .. component";
-  return nullptr;
-}
-
-// The folders on the way to `target` that are missing, parents first, added
-// to `missing`. Returns false, with the folder in `blocked`, when a file
-// stands where one of them should be.
-bool MissingFolders(const std::string& target, std::vector<std::string>* missing,
-                    std::string* blocked) {
-  for (size_t slash = target.find('/', 1); slash != std::string::npos;
-       slash = target.find('/', slash + 1)) {
-    const std::string folder = target.substr(0, slash);
-    const size_t last = folder.rfind('/') + 1;
-    const std::string component = folder.substr(last);
-    if (component.empty() || component == "." || component == "..") continue;
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-      missing->push_back(folder);
-    else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      return *blocked = folder, false;
+void CountSpace(SpaceCount* s, const Verdict& v, uint32_t size) {
+  const long long bytes =
+      (long long)((size + (unsigned long long)s->block - 1) / s->block * s->block);
+  const long long old = (long long)v.oldBytes;
+  if (v.road == kRewrite) {
+    // Written over the old file: it grows to the larger of the two.
+    s->used += bytes > old ? bytes - old : 0;
+    s->peak = std::max(s->peak, s->used);
+    s->used -= old > bytes ? old - bytes : 0;
+    return;
   }
-  return true;
+  s->used += bytes;
+  s->peak = std::max(s->peak, s->used);
+  if (v.road == kReplace) s->used -= old;
 }
 
-// The volume that holds `prefix`: its nearest folder that exists.
-Volume VolumeOf(const std::string& prefix) {
-  std::string folder = prefix.substr(0, prefix.rfind('/') + 1);
-  Volume v;
-  struct statvfs st;
-  while (statvfs(folder.empty() ? "." : folder.c_str(), &st) != 0 && !folder.empty()) {
-    folder.pop_back();
-    folder = folder.substr(0, folder.rfind('/') + 1);
+void ReportFolders(const PlanDisk& d, FILE* out) {
+  if (!d.mkdirs && !d.toMake.empty()) {
+    fputs("folders to make:\n", out);
+    for (const std::string& folder : d.toMake) fprintf(out, "  %s\n", Escaped(folder).c_str());
   }
-  if (statvfs(folder.empty() ? "." : folder.c_str(), &st) == 0 && st.f_frsize) v.block = st.f_frsize;
-  return v;
+  if (!d.made.empty()) fputs("folders made:\n", out);
+  for (const std::string& folder : d.made) fprintf(out, "  %s\n", Escaped(folder).c_str());
+  if (!d.notMade.empty()) fputs("folders not made:\n", out);
+  for (const auto& folder : d.notMade)
+    fprintf(out, "  %s: %s\n", Escaped(folder.first).c_str(), folder.second.c_str());
+}
+
+// The space line, what it assumes, and, for a user who is not root, the
+// free bytes that user may use when they are fewer than all free bytes,
+// which Vellomar counts.
+void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
+  fprintf(out, "free space needed: %lld\n", space.peak);
+  fprintf(out,
+          "  (the most the install takes at once, one entry at a time: each staged copy beside its "
+          "old file, in blocks of %lu bytes)\n",
+          space.block);
+  if (Privileged() || d.volume.available >= d.volume.free) return;
+  fprintf(out,
+          "free space for this user: %llu of the %llu bytes free; Vellomar counts them all, the "
+          "rest is kept for root\n",
+          d.volume.available, d.volume.free);
+}
+
+int RunPlan(const std::string& prefix, bool mkdirs, const std::vector<PlanEntry>& entries,
+            FILE* out, FILE* err) {
+  std::vector<std::string> names;
+  for (const PlanEntry& e : entries) names.push_back(e.name);
+  PlanDisk disk;
+  OpenPlanDisk(&disk, prefix, mkdirs, names);
+  const std::string note = PrefixNote(prefix, entries.front().name);
+  if (!note.empty()) fprintf(out, "%s\n", note.c_str());
+  SpaceCount space = {disk.volume.blockSize, 0, 0};
+  size_t stopAt = 0;  // the first entry at which unpack stops, from 1
+  int line = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const Verdict v = JudgeEntry(&disk, i + 1, entries[i].name, entries[i].size, err);
+    fprintf(out, "%s\n", v.text.c_str());
+    if (v.road != kStops) CountSpace(&space, v, entries[i].size);
+    if (v.road == kStops && !stopAt) stopAt = i + 1, line = v.line;
+  }
+  ReportFolders(disk, out);
+  ReportSpace(disk, space, out);
+  if (stopAt)
+    fprintf(out, "unpack would stop at entry %zu of %zu: line %d\n", stopAt, entries.size(), line);
+  else
+    fputs("unpack would end with OK\n", out);
+  return stopAt || !disk.notMade.empty() ? kFailed : 0;
 }
 
 }  // namespace
 
-int RunPlan(const char* prefix, bool mkdirs, const std::vector<PlanEntry>& entries, FILE* out,
-            FILE* err) {
-  const Volume volume = VolumeOf(prefix);
-  std::map<std::string, unsigned long long> installed;  // by earlier entries: target -> bytes
-  std::vector<std::string> toMake;
-  std::set<std::string> seen;
-  long long used = 0, peak = 0;
-  size_t stopAt = 0;  // the first entry at which unpack stops, from 1
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const PlanEntry& e = entries[i];
-    const std::string name = e.name, target = prefix + name;
-    std::string line;
-    const std::string shown = Escaped(name);
-    Road road = kNew;
-    if (target.size() > kTargetPathMax) {
-      line = "too long   " + shown + ": the target path is over 256 characters (unpack stops: line 150)";
-      road = kStops;
-    } else if (installed.count(target) || EntryPresent(target.c_str())) {
-      const DWORD attributes = installed.count(target) ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        line = "folder     " + shown + ": a folder stands where the file goes (unpack stops: line 252)";
-        road = kStops;
-      } else {
-        road = kReplace;
-        line = "replace    " + shown;
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-          line += " (read-only: replaced all the same)";
-      }
-    } else {
-      std::vector<std::string> missing;
-      std::string blocked;
-      if (!MissingFolders(target, &missing, &blocked)) {
-        line = "no folder  " + shown + ": a file stands where the folder " + blocked +
-               " should be (unpack stops: line 181)";
-        road = kStops;
-      } else if (!missing.empty()) {
-        bool made = mkdirs;
-        for (const std::string& folder : missing) {
-          if (seen.insert(folder).second) toMake.push_back(folder);
-          if (mkdirs && mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-            fprintf(err, "pack: cannot make the folder %s: %s\n", folder.c_str(), strerror(errno));
-            made = false;
-          }
-        }
-        line = (made ? "new        " : "no folder  ") + shown;
-        if (!made) line += ": the folder " + missing.front() + " is missing (unpack stops: line 181)";
-        road = made ? kNew : kStops;
-      } else {
-        line = "new        " + shown;
-      }
-    }
-    if (const char* why = Outside(name)) line += std::string(" [") + why + ": installed outside the prefix]";
-    fprintf(out, "%s\n", line.c_str());
-    if (road == kStops) {
-      if (!stopAt) stopAt = i + 1;
-      continue;
-    }
-    // One at a time, a replacement's staged copy stands beside the old file
-    // until the old one goes; grouped commits need no more, since a group
-    // that meets a full volume is committed before the entry is tried again.
-    used += (long long)Blocks(e.size, volume);
-    peak = std::max(peak, used);
-    if (road == kReplace) {
-      struct stat st;
-      const auto earlier = installed.find(target);
-      if (earlier != installed.end())
-        used -= (long long)earlier->second;
-      else if (stat(target.c_str(), &st) == 0)
-        used -= (long long)st.st_blocks * 512;
-    }
-    installed[target] = Blocks(e.size, volume);
+int PlanPackage(const char* prefix, bool mkdirs, PackageIn* in, FILE* out, FILE* err) {
+  std::vector<PlanEntry> entries;
+  bool ok = TakeHead(in, err);
+  for (uint32_t i = 1; ok && i <= in->count; ++i) {
+    EntryHeader h;
+    ok = TakeHeader(in, i, &h, err) && TakeContent(in, i, h, nullptr, nullptr, err);
+    if (ok) entries.push_back({h.name, h.size});
   }
-  if (!toMake.empty()) {
-    fprintf(out, "folders to %s:\n", mkdirs ? "make (made)" : "make");
-    for (const std::string& folder : toMake) fprintf(out, "  %s\n", folder.c_str());
+  if (in->progress) ClearProgress(in->progress);
+  if (!ok) {
+    fputs("malformed\n", out);
+    return FinishOutput(out, kFailed, err);
   }
-  fprintf(out, "free space needed: %lld\n", peak);
-  if (stopAt)
-    fprintf(out, "unpack would stop at entry %zu of %zu\n", stopAt, entries.size());
-  else
-    fputs("unpack would end with OK\n", out);
-  return stopAt ? 1 : 0;
+  return FinishOutput(out, RunPlan(prefix, mkdirs, entries, out, err), err);
 }

@@ -3,22 +3,15 @@
 #ifndef PACK_PLAN_H
 #define PACK_PLAN_H
 
-#include <stdint.h>
 #include <stdio.h>
 
-#include <string>
-#include <vector>
+#include "pack/listing.h"
 
-struct PlanEntry {
-  std::string name;
-  uint32_t size;
-};
-
-// Prints one line per entry, the folders to make (parents first, once
-// each), the most free space the install needs at any moment, and a
-// verdict. Makes the missing folders when `mkdirs`. Returns 0 when unpack
-// would end with OK, 1 otherwise.
-int RunPlan(const char* prefix, bool mkdirs, const std::vector<PlanEntry>& entries, FILE* out,
-            FILE* err);
+// Reads the package, then prints one line per entry, the folders to make
+// (parents first, once each; with `mkdirs`, those made and those that could
+// not be), the most free space the install needs at any moment, and a
+// verdict. Returns 0 when unpack would end with OK (and every folder was
+// made), 1 otherwise.
+int PlanPackage(const char* prefix, bool mkdirs, PackageIn* in, FILE* out, FILE* err);
 
 #endif  // PACK_PLAN_H

@@ -22,6 +22,8 @@ int DescriptorFlags(int fd) { return fcntl(fd, F_GETFD); }
 
 int IgnoreSignal(int number) { return signal(number, SIG_IGN) == SIG_ERR ? -1 : 0; }
 
+int EffectiveAccess(const char* path, int mode) { return faccessat(AT_FDCWD, path, mode, AT_EACCESS); }
+
 int RenameNoReplace(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
@@ -76,4 +78,8 @@ PosixCalls g_posix = {
     .dup2 = dup2,
     .uname = uname,
     .ignore_signal = IgnoreSignal,
+    .read = read,
+    .mkdir = mkdir,
+    .access = EffectiveAccess,
+    .geteuid = geteuid,
 };

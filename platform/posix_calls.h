@@ -41,6 +41,14 @@ struct PosixCalls {
   int (*dup2)(int from, int to);
   int (*uname)(struct utsname* name);
   int (*ignore_signal)(int signal);  // its disposition set to SIG_IGN
+  // What pack calls besides (posix_tool.h).
+  ssize_t (*read)(int fd, void* data, size_t count);
+  int (*mkdir)(const char* path, mode_t mode);
+  // Whether the effective ids may use `path` as `mode` asks (R_OK, W_OK,
+  // X_OK): faccessat with AT_EACCESS. W_OK on a read-only volume fails
+  // with EROFS.
+  int (*access)(const char* path, int mode);
+  uid_t (*geteuid)(void);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

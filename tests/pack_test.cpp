@@ -1,15 +1,19 @@
 // pack: the built program run over trees made in scratch folders, its
 // standard output, standard error, exit status and the files it leaves
-// compared byte for byte; unpack run over what it writes; and the failures of
-// the standard streams, which only an in-process call can arrange.
+// compared byte for byte; unpack run over what it writes, and over what the
+// plan foretells, as root and as a user who is not root; and, in process,
+// what only such a call can arrange: failures of the standard streams and,
+// through the system-call table, of pack's own calls, and a terminal.
 #include "pack/pack.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,8 +22,10 @@
 
 #include <algorithm>
 
+#include "pack/progress.h"
 #include "tests/e2e_runner.h"
 #include "tests/harness.h"
+#include "tests/seam.h"
 #include "tests/unpack_cases.h"
 
 namespace {
@@ -78,9 +84,10 @@ std::string Bytes(std::initializer_list<int> bytes) {
 }
 
 const std::string kUsage =
-    "usage: pack [-0vw] [-C DIR] [-o FILE] [-T LIST] PATH...\n"
-    "       pack -t [PACKAGE]\n"
-    "       pack --plan PREFIX [--mkdirs] [PACKAGE]\n";
+    "usage: pack [-0qvw] [-C DIR] [-o FILE] [-T LIST] PATH...\n"
+    "       pack -t [-qv] [PACKAGE]\n"
+    "       pack --plan PREFIX [--mkdirs] [-q] [PACKAGE]\n"
+    "       pack --verify PREFIX [-q] [PACKAGE]\n";
 const std::string kMagic = Le32(0x04D150DD);
 const std::string kBinary = Bytes({0x00, 0x0D, 0x0A, 0x1A, 0xFF, 0x0A, 0x0D, 0x00});
 // Names at the edge of the name field (259 characters and its NUL); no
@@ -88,6 +95,13 @@ const std::string kBinary = Bytes({0x00, 0x0D, 0x0A, 0x1A, 0xFF, 0x0A, 0x0D, 0x0
 const std::string kDirA = std::string(128, 'a');
 const std::string kName259 = kDirA + "/" + std::string(130, 'b');
 const std::string kName260 = kDirA + "/" + std::string(131, 'b');
+
+// The last line of pack -t on a well-formed package.
+std::string WellFormed(int entries, int bytes) {
+  return "well formed: " + std::to_string(entries) + (entries == 1 ? " entry, " : " entries, ") +
+         std::to_string(bytes) +
+         " bytes of content; the structure is checked, not the content (the format has no checksum)\n";
+}
 
 struct PackCase {
   const char* name;
@@ -112,8 +126,8 @@ std::vector<PackCase> MakeCases() {
   const std::vector<After> noOutput = {{"out.pkg", kAbsent}, {"out.pkg.partial", kAbsent}};
   const std::vector<After> oldOutput = {{"out.pkg", "old"}, {"out.pkg.partial", kAbsent}};
   const std::string changed =
-      "pack: warning: /proc/version is an absolute name: unpack installs it there, whatever "
-      "-destdir says\n"
+      "pack: warning: /proc/version is an absolute name: unpack installs it there only without "
+      "-destdir; -destdir DIR puts it at DIR/proc/version\n"
       "pack: /proc/version changed while being packed (its size was 0 bytes)\n";
   const std::string noPath = "pack: no path given\n" + kUsage;
   const std::string tAlone = "pack: -t takes none of the options that write a package\n" + kUsage;
@@ -190,6 +204,15 @@ std::vector<PackCase> MakeCases() {
        "pack: warning: ../d/x has a .. component: unpack installs it outside the -destdir folder\n"
        "pack: warning: ../run has a .. component: unpack installs it outside the -destdir folder\n"
        "pack: warning: ../run is executable, and a package carries no file modes\n", 0, {}},
+      {"one name for two files: both packed, in the order given, with a warning",
+       {{"da/x", "1"}, {"db/x", "2"}}, {"-C", "db", "x", "-C", "da", "x"}, "",
+       Package({{"x", "2"}, {"x", "1"}}),
+       "pack: warning: x is the name of two files (db/x, then da/x): unpack installs both, and the "
+       "second stays\n", 0, {}},
+      {"-w: a/b and a\\b written alike", {{"a/b", "1"}, {"a\\b", "2"}}, {"-w", "."}, "",
+       Package({{"a\\b", "1"}, {"a\\b", "2"}}),
+       "pack: warning: a\\\\b is the name of two files (./a/b, then ./a\\b): unpack installs both, and "
+       "the second stays\n", 0, {}},
 
       // What is refused, before anything is written.
       {"no arguments", {}, {}, "", "", noPath, 2, {}},
@@ -208,6 +231,10 @@ std::vector<PackCase> MakeCases() {
       {"-0 without -T", {{"a", "A"}}, {"-0", "a"}, "", "", "pack: -0 goes with -T\n" + kUsage, 2, {}},
       {"--mkdirs without --plan", {{"a", "A"}}, {"--mkdirs", "a"}, "", "",
        "pack: --mkdirs goes with --plan\n" + kUsage, 2, {}},
+      {"--verify with -v", {}, {"-v", "--verify", "dest/"}, "", "",
+       "pack: --verify takes none of the options that write a package\n" + kUsage, 2, {}},
+      {"-t and --verify", {}, {"-t", "--verify=dest/"}, "", "",
+       "pack: -t and --verify do not go together\n" + kUsage, 2, {}},
       {"an empty path", {}, {""}, "", "", "pack: an empty path names no file\n", 1, {}},
       {"a missing path, with -o", {{"a", "A"}}, {"-o", "out.pkg", "a", "missing"}, "", "",
        "pack: cannot read missing: No such file or directory\n", 1, noOutput},
@@ -258,24 +285,26 @@ std::vector<PackCase> MakeCases() {
       // pack -t on well-formed streams.
       {"-t lists a package and touches no file",
        {}, {"-t"}, Package({{"a.txt", "hello"}, {"d/e", ""}, {"bin", kBinary}}),
-       "         5 a.txt\n         0 d/e\n         8 bin\nwell formed: 3 entries, total size 13\n",
+       "a.txt\nd/e\nbin\n" + WellFormed(3, 13),
        "", 0, {{"a.txt", kAbsent}, {"bin", kAbsent}}},
-      {"-t: one entry", {}, {"-t"}, Package({{"f", "x"}}),
-       "         1 f\nwell formed: 1 entry, total size 1\n", "", 0, {}},
+      {"-tv lists sizes too", {}, {"-tv"}, Package({{"a.txt", "hello"}, {"d/e", ""}, {"bin", kBinary}}),
+       "         5 a.txt\n         0 d/e\n         8 bin\n" + WellFormed(3, 13), "", 0, {}},
+      {"-t -v -q: one entry", {}, {"-t", "-v", "-q"}, Package({{"f", "x"}}),
+       "         1 f\n" + WellFormed(1, 1), "", 0, {}},
       {"-t FILE", {{"p.pkg", Package({{"f", "x"}})}}, {"-t", "p.pkg"}, "",
-       "         1 f\nwell formed: 1 entry, total size 1\n", "", 0, {}},
+       "f\n" + WellFormed(1, 1), "", 0, {}},
       {"-t: a missing FILE", {}, {"-t", "none.pkg"}, "", "",
        "pack: cannot read none.pkg: No such file or directory\n", 1, {}},
       {"-t: names with control characters and \\ escaped", {}, {"-t"},
        Package({{"a\nOK\r", "x"}, {"d\\e\x01", "y"}}),
-       "         1 a\\nOK\\r\n         1 d\\\\e\\001\nwell formed: 2 entries, total size 2\n", "", 0, {}},
+       "a\\nOK\\r\nd\\\\e\\001\n" + WellFormed(2, 2), "", 0, {}},
       {"-t: a name of 259 characters", {}, {"-t"}, Package({{std::string(259, 'n'), "x"}}),
-       "         1 " + std::string(259, 'n') + "\nwell formed: 1 entry, total size 1\n", "", 0, {}},
+       std::string(259, 'n') + "\n" + WellFormed(1, 1), "", 0, {}},
       {"-t: an empty name", {}, {"-t"}, Package({{"", "x"}}),
-       "         1 \nwell formed: 1 entry, total size 1\n", "", 0, {}},
+       "\n" + WellFormed(1, 1), "", 0, {}},
       {"-t: bytes after the last entry are a warning",
        {}, {"-t"}, Package({{"a", "xy"}}) + "garbage",
-       "         2 a\nwell formed: 1 entry, total size 2\n",
+       "a\n" + WellFormed(1, 2),
        "pack: warning: 7 bytes follow the last entry; unpack ignores them\n", 0, {}},
 
       // pack -t on malformed streams.
@@ -294,12 +323,12 @@ std::vector<PackCase> MakeCases() {
       {"-t: no entry at all", {}, {"-t"}, Package({}, 1), "malformed\n",
        "pack: the stream ends after 0 of the 1 entries it declares\n", 1, {}},
       {"-t: fewer entries than the count", {}, {"-t"}, Package({{"a", "1"}, {"b", "22"}}, 3),
-       "         1 a\n         2 b\nmalformed\n",
+       "a\nb\nmalformed\n",
        "pack: the stream ends after 2 of the 3 entries it declares\n", 1, {}},
       {"-t: size cut short", {}, {"-t"}, Package({{"a", "1"}}, 2) + Bytes({5, 0}),
-       "         1 a\nmalformed\n", cutHeader, 1, {}},
+       "a\nmalformed\n", cutHeader, 1, {}},
       {"-t: name cut short", {}, {"-t"}, Package({{"a", "1"}}, 2) + Le32(3) + "sec",
-       "         1 a\nmalformed\n", cutHeader, 1, {}},
+       "a\nmalformed\n", cutHeader, 1, {}},
       {"-t: no NUL within 260 bytes",
        {}, {"-t"}, kMagic + Le32(1) + Le32(1) + std::string(300, 'n'), "malformed\n", noNul, 1, {}},
       {"-t: a name of 260 characters",
@@ -310,6 +339,37 @@ std::vector<PackCase> MakeCases() {
        1, {}},
       {"-t: a size beyond the stream", {}, {"-t"}, Package({{"f", "abc", 1 << 24}}), "malformed\n",
        "pack: entry 1 of 1 (f): the stream ends after 3 of its 16777216 data bytes\n", 1, {}},
+
+      // pack --verify: an install against its package.
+      {"--verify: an untouched install", {{"dest/a", "1"}, {"dest/d/b", kBinary}}, {"--verify", "dest/"},
+       Package({{"a", "1"}, {"d/b", kBinary}}),
+       "same       a\nsame       d/b\n"
+       "verified 2 entries: same 2, differs 0, missing 0, not a file 0; staged copies left 0\n", "", 0, {}},
+      {"--verify: a flipped byte, a truncated file, a deleted file, a staged copy left",
+       {{"dest/a", "abXd"}, {"dest/b", "12"}, {"dest/d", kDirectory}, {"dest/e", "e"}, {"dest/eTMP", "e"}},
+       {"--verify", "dest/"}, Package({{"a", "abcd"}, {"b", "123"}, {"d/c", "c"}, {"e", "e"}}),
+       "differs    a: the first byte that differs is at offset 2\n"
+       "differs    b: 2 bytes installed, 3 in the package\nmissing    d/c\nsame       e\n"
+       "left over  eTMP: the staged copy of e, left by a run that was stopped\n"
+       "verified 4 entries: same 1, differs 2, missing 1, not a file 0; staged copies left 1\n", "", 1, {}},
+      {"--verify: a folder and a link where files go", {{"dest/d", kDirectory}, {"dest/l", LinkTo("d")}},
+       {"--verify", "dest/"}, Package({{"d", "x"}, {"l", "x"}}),
+       "not a file d: a folder stands there\nnot a file l: a symbolic link stands there\n"
+       "verified 2 entries: same 0, differs 0, missing 0, not a file 2; staged copies left 0\n", "", 1, {}},
+      {"--verify: a target installed twice is judged by its last entry", {{"dest/x", "2"}},
+       {"--verify", "dest/"}, Package({{"x", "1"}, {"./x", "2"}}),
+       "later      x: entry 2 installs it again\nsame       ./x\nverified 2 entries: same 1, differs 0, "
+       "missing 0, not a file 0, installed again later 1; staged copies left 0\n", "", 0, {}},
+      {"--verify: an entry named like a staged copy is none", {{"dest/f", "1"}, {"dest/fTMP", "2"}},
+       {"--verify", "dest/"}, Package({{"f", "1"}, {"fTMP", "2"}}),
+       "same       f\nsame       fTMP\n"
+       "verified 2 entries: same 2, differs 0, missing 0, not a file 0; staged copies left 0\n", "", 0, {}},
+      {"--verify: a prefix without its /", {{"destx", "1"}}, {"--verify", "dest"}, Package({{"x", "1"}}),
+       "dest does not end in /: names are appended to it (destx)\nsame       x\n"
+       "verified 1 entry: same 1, differs 0, missing 0, not a file 0; staged copies left 0\n", "", 0, {}},
+      {"--verify PACKAGE, malformed", {{"dest/a", "1"}, {"p.pkg", Package({{"a", "1"}, {"b", "22"}}, 3)}},
+       {"--verify", "dest/", "p.pkg"}, "", "same       a\nmissing    b\nmalformed\n",
+       "pack: the stream ends after 2 of the 3 entries it declares\n", 1, {}},
   };
 }
 // clang-format on
@@ -489,17 +549,20 @@ TEST(PackMemory, GigabyteFileInLittleMemory) {
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "-o /dev/null must write to the device, not replace it";
 }
 
-// Failures of the standard streams, through RunPack in process: standard
-// output on a full device, standard input that cannot be read, a terminal.
+// What no run of the program can arrange, through RunPack in process:
+// failures of the standard streams (a full device, standard input that
+// cannot be read) and, through the system-call table, of the calls pack
+// makes to the file system.
 
 struct StreamCase {
   const char* name;
-  std::vector<std::string> args;  // "$DIR" stands for the scratch folder
+  std::vector<std::string> args;  // "$DIR" stands for the scratch folder, here and below
   std::string in;                 // standard input: these bytes, or "$DIR" for the folder itself
   std::string outPath;            // standard output: this path, or a file read back when empty
   std::string out;
   std::string err;
   int status;
+  void (*swap)();  // changes g_posix, when given
 };
 
 std::string ReadBack(FILE* f) {
@@ -512,27 +575,67 @@ std::string ReadBack(FILE* f) {
   return s;
 }
 
+// `text` with the scratch folder in place of each "$DIR".
+std::string Expand(std::string text, const std::string& dir) {
+  for (size_t at; (at = text.find("$DIR")) != std::string::npos;) text.replace(at, 4, dir);
+  return text;
+}
+
+int CallPack(std::vector<std::string> args, FILE* in, FILE* out, FILE* err) {
+  args.insert(args.begin(), "pack");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  return RunPack((int)args.size(), argv.data(), in, out, err);
+}
+
+const std::string kSpaceAssumes =
+    "  (the most the install takes at once, one entry at a time: each staged copy beside its old "
+    "file, in blocks of 4096 bytes)\n";
+
+int FakeStatvfs(const char*, struct statvfs* st) {
+  *st = {};
+  st->f_bsize = st->f_frsize = 4096;
+  st->f_namemax = 255;
+  st->f_blocks = 1000, st->f_bfree = 100, st->f_bavail = 50;
+  return 0;
+}
+
 TEST(PackStreams, Failures) {
   const std::string full = "pack: cannot write standard output: No space left on device\n";
   // clang-format off
   const StreamCase cases[] = {
-      {"package to a full device", {"-C", "$DIR", "a"}, "", "/dev/full", "", full, 1},
-      {"listing to a full device", {"-t"}, Package({{"a", "A"}}), "/dev/full", "", full, 1},
+      {"package to a full device", {"-C", "$DIR", "a"}, "", "/dev/full", "", full, 1, nullptr},
+      {"listing to a full device", {"-t"}, Package({{"a", "A"}}), "/dev/full", "", full, 1, nullptr},
       {"a folder as standard input", {"-t"}, "$DIR", "", "malformed\n",
-       "pack: cannot read standard input: Is a directory\n", 1},
-      {"the package to a file", {"-C", "$DIR", "a"}, "", "", Package({{"a", "A"}}), "", 0},
+       "pack: cannot read standard input: Is a directory\n", 1, nullptr},
+      {"the package to a file", {"-C", "$DIR", "a"}, "", "", Package({{"a", "A"}}), "", 0, nullptr},
+      {"an installed file that cannot be read", {"--verify", "$DIR/"}, Package({{"a", "A"}}), "",
+       "unreadable a: Input/output error\nverified 1 entry: same 0, differs 0, missing 0, not a file 0, "
+       "unreadable 1; staged copies left 0\n", "", 1,
+       [] { g_posix.read = [](int, void*, size_t) -> ssize_t { return errno = EIO, -1; }; }},
+      {"--mkdirs: a folder that cannot be made", {"--plan", "$DIR/", "--mkdirs"}, Package({{"new/x", "1"}}),
+       "", "no folder  new/x: the folder $DIR/new is missing (unpack stops: line 181)\n"
+       "folders not made:\n  $DIR/new: Input/output error\nfree space needed: 0\n" + kSpaceAssumes +
+       "unpack would stop at entry 1 of 1: line 181\n",
+       "pack: cannot make the folder $DIR/new: Input/output error\n", 1,
+       [] { g_posix.mkdir = [](const char*, mode_t) { return errno = EIO, -1; }; }},
+      {"-o: the flush fails", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
+       "pack: cannot write $DIR/out.pkg.partial: Input/output error\n", 1,
+       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; }},
+      {"the free space of a user who is not root", {"--plan", "$DIR/"}, Package({{"n", "1"}}), "",
+       "new        n\nfree space needed: 4096\n" + kSpaceAssumes + "free space for this user: 204800 of "
+       "the 409600 bytes free; Vellomar counts them all, the rest is kept for root\nunpack would end "
+       "with OK\n", "", 0,
+       [] { g_posix.geteuid = [] { return (uid_t)1000; }, g_posix.statvfs = FakeStatvfs; }},
   };
   // clang-format on
   for (const StreamCase& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     WriteFile(dir / "a", "A");
-    std::vector<std::string> args = {"pack"};
-    for (const std::string& a : c.args) args.push_back(a == "$DIR" ? dir.path() : a);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) args.push_back(Expand(a, dir.path()));
     FILE* in = c.in == "$DIR" ? fopen(dir.path().c_str(), "r") : tmpfile();
     if (in && c.in != "$DIR") {
       fwrite(c.in.data(), 1, c.in.size(), in);
@@ -541,11 +644,13 @@ TEST(PackStreams, Failures) {
     FILE* out = c.outPath.empty() ? tmpfile() : fopen(c.outPath.c_str(), "w");
     FILE* err = tmpfile();
     ASSERT_TRUE(in && out && err);
-    const int status = RunPack((int)args.size(), argv.data(), in, out, err);
+    SeamGuard guard;
+    if (c.swap) c.swap();
+    const int status = CallPack(args, in, out, err);
     if (c.outPath.empty()) {
-      EXPECT_EQ(Visible(ReadBack(out)), Visible(c.out));
+      EXPECT_EQ(Visible(ReadBack(out)), Visible(Expand(c.out, dir.path())));
     }
-    EXPECT_EQ(Visible(ReadBack(err)), Visible(c.err));
+    EXPECT_EQ(Visible(ReadBack(err)), Visible(Expand(c.err, dir.path())));
     EXPECT_EQ(status, c.status);
     fclose(in), fclose(out), fclose(err);
   }
@@ -559,66 +664,183 @@ TEST(PackHelp, DescribesEveryOption) {
     EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
     for (const char* option : {"-o, --output=FILE", "-C, --directory=DIR", "-T, --files-from=LIST",
                                "-0, --null", "-w, --windows", "-v, --verbose", "-t, --list",
-                               "--plan=PREFIX", "--mkdirs", "-h, --help", "--version", "--  "})
+                               "-q, --quiet", "--plan=PREFIX", "--mkdirs", "--verify=PREFIX", "-h, --help",
+                               "--version", "--  "})
       EXPECT_NE(r.out.find(option), std::string::npos) << help << " lacks " << option;
   }
 }
 
-// pack --plan foretells unpack: for each tree, the plan's lines, its verdict
-// and the line it says unpack stops at are what unpack then does.
+// pack --plan foretells unpack: for each tree, made afresh for root and for
+// a user who is not root, unpack ends with the line the plan names, and
+// takes the direct rewrite where the plan says so. Root's plan is compared
+// whole.
 struct PlanCase {
   const char* name;
-  std::vector<Before> tree;  // dest/ is the prefix
+  std::vector<Before> tree;  // root's; dest/ is the prefix unless `prefix` says otherwise
   std::vector<PackEntry> entries;
-  std::vector<std::string> args;  // after --plan dest/
-  std::string plan;               // without the free-space line
-  std::string unpackLast;         // unpack's last line, as it begins
+  std::vector<std::string> args;  // after --plan PREFIX
+  std::string plan;               // root's, without the free-space lines
+  std::string rootLast;           // unpack's last line as root, as it begins
+  std::string userLast;           // the same for the user
+  bool readOnly = false;          // dest is a tmpfs, remounted read-only once the tree is made
+  std::string prefix = "dest/";
 };
 
+const std::vector<std::string> kAsUser = {"setpriv", "--reuid=65534", "--regid=65534",
+                                          "--clear-groups", "--"};
+
+// The beginning of the last line the plan says unpack writes.
+std::string ForetoldLast(const std::string& plan) {
+  const size_t at = plan.find("unpack would stop at entry ");
+  if (at != std::string::npos) return "Line: " + plan.substr(plan.find(": line ", at) + 7, 3);
+  return plan.find("unpack would end with OK\n") != std::string::npos ? "OK" : "<no verdict>";
+}
+
+// The lines of `text`, each with its line feed.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; at < text.size(); at = end) {
+    end = std::min(text.find('\n', at), text.size() - 1) + 1;
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+// True when the plan has unpack try the direct rewrite (line 205) on its way:
+// an entry to rewrite, or one that stops it after the staged copy failed.
+bool ForetellsRewrite(const std::string& plan) {
+  for (const std::string& line : Lines(plan)) {
+    if (StartsWith(line, "rewrite    ") || StartsWith(line, "kept       ")) return true;
+    if (line.find("(unpack stops: line") != std::string::npos) return false;
+  }
+  return false;
+}
+
+// The plan without the lines about free space, which depend on the volume.
+std::string WithoutSpace(const std::string& plan) {
+  std::string kept;
+  for (const std::string& line : Lines(plan))
+    if (!StartsWith(line, "free space") && !StartsWith(line, "  (the most")) kept += line;
+  return kept;
+}
+
+// Copies of the programs where any user may run them: the build folder may
+// lie where a user who is not root cannot reach.
+struct Programs {
+  std::string pack;
+  std::string unpack;
+};
+
+void ForetellRow(const PlanCase& c, const Programs& run, bool asUser) {
+  SCOPED_TRACE(std::string(c.name) + (asUser ? ", as a user" : ", as root"));
+  ScratchDir dir;
+  chmod(dir.path().c_str(), 0755);
+  std::unique_ptr<TmpfsVolume> volume;
+  std::string skipped;
+  if (c.readOnly && !MountVolume(dir / "dest", 1 << 20, &volume, &skipped)) SKIP_UNLESS_CI(skipped);
+  MakeTree(dir.path(), c.tree);
+  if (c.readOnly) {
+    ASSERT_EQ(mount(nullptr, (dir / "dest").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  }
+  WriteFile(dir / "p.pkg", Package(c.entries));
+  RunOptions options;
+  options.cwd = dir.path();
+  std::vector<std::string> pack = asUser ? kAsUser : std::vector<std::string>();
+  std::vector<std::string> unpack = pack;
+  pack.insert(pack.end(), {run.pack, "--plan", c.prefix, "p.pkg"});
+  pack.insert(pack.end(), c.args.begin(), c.args.end());
+  unpack.insert(unpack.end(), {run.unpack, "-destdir", c.prefix});
+  const RunResult plan = RunProgram(pack, "", options);
+  const RunResult unpacked = RunProgram(unpack, Package(c.entries), options);
+  const std::string last = unpacked.err.substr(unpacked.err.rfind('\n', unpacked.err.size() - 4) + 1);
+  EXPECT_TRUE(StartsWith(last, ForetoldLast(plan.out))) << plan.out << unpacked.err;
+  EXPECT_TRUE(StartsWith(last, asUser ? c.userLast : c.rootLast)) << unpacked.err;
+  EXPECT_EQ(ForetellsRewrite(plan.out), unpacked.err.find("Line: 205") != std::string::npos)
+      << plan.out << unpacked.err;
+  EXPECT_EQ(plan.status, ForetoldLast(plan.out) == "OK" ? 0 : 1);
+  if (!asUser) {
+    EXPECT_EQ(WithoutSpace(plan.out), c.plan);
+  }
+}
+
 TEST(PackPlan, ForetellsUnpack) {
-  const std::string name253(253, 'n');
+  const std::string name253(253, 'n'), stop1 = "unpack would stop at entry 1 of 1: line ";
+  const std::string ok = "unpack would end with OK\n", l181 = "Line: 181", l223 = "Line: 223";
+  const Before dest = {"dest", kDirectory};
+  // clang-format off
   const PlanCase rows[] = {
       {"new, replaced and read-only", {{"dest/old", "o"}, {"dest/ro", "r", 0444}},
        {{"new", "1"}, {"old", "2"}, {"ro", "3"}, {"new", "4"}}, {},
        "new        new\nreplace    old\nreplace    ro (read-only: replaced all the same)\n"
-       "replace    new\nunpack would end with OK\n", "OK"},
-      {"missing folders", {{"dest", kDirectory}}, {{"a/b/f", "1"}, {"a/g", "2"}}, {},
+       "replace    new\n" + ok, "OK", l181},
+      {"missing folders", {dest}, {{"a/b/f", "1"}, {"a/g", "2"}}, {},
        "no folder  a/b/f: the folder dest/a is missing (unpack stops: line 181)\n"
        "no folder  a/g: the folder dest/a is missing (unpack stops: line 181)\n"
-       "folders to make:\n  dest/a\n  dest/a/b\nunpack would stop at entry 1 of 2\n",
-       "Line: 181"},
-      {"missing folders made", {{"dest", kDirectory}}, {{"a/b/f", "1"}, {"a/g", "2"}}, {"--mkdirs"},
-       "new        a/b/f\nnew        a/g\nfolders to make (made):\n  dest/a\n  dest/a/b\n"
-       "unpack would end with OK\n", "OK"},
+       "folders to make:\n  dest/a\n  dest/a/b\nunpack would stop at entry 1 of 2: line 181\n", l181, l181},
+      {"missing folders made", {dest}, {{"a/b/f", "1"}, {"a/g", "2"}}, {"--mkdirs"},
+       "new        a/b/f\nnew        a/g\nfolders made:\n  dest/a\n  dest/a/b\n" + ok, "OK", l181},
       {"a folder where the file goes", {{"dest/d", kDirectory}}, {{"x", "1"}, {"d", "2"}}, {},
        "new        x\nfolder     d: a folder stands where the file goes (unpack stops: line 252)\n"
-       "unpack would stop at entry 2 of 2\n", "Line: 252"},
-      {"a target path too long", {{"dest", kDirectory}}, {{name253, "1"}}, {},
-       "too long   " + name253 + ": the target path is over 256 characters (unpack stops: line 150)\n"
-       "unpack would stop at entry 1 of 1\n", "Line: 150"},
-      {"a name that leaves the prefix", {{"dest", kDirectory}}, {{"../up", "1"}}, {},
-       "new        ../up [a .. component: installed outside the prefix]\nunpack would end with OK\n",
-       "OK"},
+       "unpack would stop at entry 2 of 2: line 252\n", "Line: 252", l181},
+      {"a target path too long", {dest}, {{name253, "1"}}, {},
+       "too long   " + name253 + ": the target path is over 256 characters (unpack stops: line 150)\n" +
+       stop1 + "150\n", "Line: 150", "Line: 150"},
+      {"a name that leaves the prefix", {dest}, {{"../up", "1"}}, {},
+       "new        ../up [a .. component: installed outside the prefix]\n" + ok, "OK", l181},
+      {"a writable file in a folder only root may write", {{"dest/w", "old", 0666}}, {{"w", "new"}}, {},
+       "replace    w\n" + ok, "OK", "OK"},
+      {"a read-only mount", {{"dest/a", "old"}}, {{"a", "1"}, {"b", "2"}}, {},
+       "kept       a: no staged copy (the volume is mounted read-only), and no rewrite in place (the "
+       "volume is mounted read-only) (unpack stops: line 223)\n"
+       "read-only  b: the volume of dest is mounted read-only (unpack stops: line 181)\n"
+       "unpack would stop at entry 1 of 2: line 223\n", l223, l223, true},
+      {"an empty name and a name ending in /", {{"dest/sub", kDirectory}}, {{"", "1"}, {"sub/", "2"}}, {},
+       "no file    : the target path ends in / (unpack stops: line 181)\n"
+       "no file    sub/: the target path ends in / (unpack stops: line 181)\n"
+       "unpack would stop at entry 1 of 2: line 181\n", l181, l181},
+      {"a file, then a folder of that name", {dest}, {{"d", "1"}, {"d/x", "2"}}, {"--mkdirs"},
+       "new        d\nno folder  d/x: entry 1 puts a file where the folder dest/d should be (unpack "
+       "stops: line 181)\nunpack would stop at entry 2 of 2: line 181\n", l181, l181},
+      {"no folder made where a later entry puts a file", {dest}, {{"d/x", "1"}, {"d", "2"}}, {"--mkdirs"},
+       "no folder  d/x: the folder dest/d is missing (unpack stops: line 181)\nnew        d\n"
+       "folders not made:\n  dest/d: entry 2 puts a file there\nunpack would stop at entry 1 of 2: line 181\n",
+       l181, l181},
+      {"a link to a folder, replaced", {{"dest/real", kDirectory}, {"dest/link", LinkTo("real")}},
+       {{"link", "1"}}, {}, "replace    link\n" + ok, "OK", l223},
+      {"a link replaced, then a path through it", {{"dest/real", kDirectory}, {"dest/link", LinkTo("real")}},
+       {{"link", "1"}, {"link/x", "2"}}, {},
+       "replace    link\nno folder  link/x: entry 1 puts a file where the folder dest/link should be "
+       "(unpack stops: line 181)\nunpack would stop at entry 2 of 2: line 181\n", l181, l223},
+      {"x, then ./x", {dest}, {{"x", "1"}, {"./x", "2"}}, {}, "new        x\nreplace    ./x\n" + ok, "OK", l181},
+      {"a prefix without its /", {dest}, {{"notes/x", "1"}}, {},
+       "dest does not end in /: names are appended to it (destnotes/x)\n"
+       "no folder  notes/x: the folder destnotes is missing (unpack stops: line 181)\n"
+       "folders to make:\n  destnotes\n" + stop1 + "181\n", l181, l181, false, "dest"},
+      {"an absolute name under a prefix", {dest}, {{"/abs", "1"}}, {},
+       "new        /abs (at dest//abs)\n" + ok, "OK", l181},
+      {"a folder at the staged copy's name", {{"dest/f", "old"}, {"dest/fTMP", kDirectory}}, {{"f", "new"}}, {},
+       "rewrite    f: no staged copy (a folder stands at dest/fTMP); unpack rewrites the file in place "
+       "(lines 205 and 221)\n" + ok, "OK", l223},
+      {"another user's file in a sticky folder", {{"dest", kDirectory, 01777}, {"dest/f", "old", 0666}},
+       {{"f", "new"}}, {}, "replace    f\n" + ok, "OK", "Line: 252"},
+      {"another user's read-only file in a folder anyone may write",
+       {{"dest", kDirectory, 0777}, {"dest/ro", "old", 0444}}, {{"ro", "new"}}, {},
+       "replace    ro (read-only: replaced all the same)\n" + ok, "OK", "Line: 252"},
+      {"a name with a wildcard is taken as it is", {{"dest/ab", "x"}}, {{"a*", "1"}}, {},
+       "new        a*\n" + ok, "OK", l181},
+      {"a read-only leftover staged copy", {{"dest/f", "old"}, {"dest/fTMP", "junk", 0444}}, {{"f", "new"}}, {},
+       "replace    f\n" + ok, "OK", l223},
   };
+  // clang-format on
+  if (geteuid() != 0) SKIP_UNLESS_CI("the rows run as root, and as a user through setpriv");
+  ScratchDir bin;
+  chmod(bin.path().c_str(), 0755);
+  const Programs run = {bin / "pack", bin / "unpack"};
+  WriteFile(run.pack, ReadFile(PACK_PATH), 0755);
+  WriteFile(run.unpack, ReadFile(UNPACK_PATH), 0755);
   for (const PlanCase& c : rows) {
-    SCOPED_TRACE(c.name);
-    ScratchDir dir;
-    MakeTree(dir.path(), c.tree);
-    WriteFile(dir / "p.pkg", Package(c.entries));
-    RunOptions options;
-    options.cwd = dir.path();
-    std::vector<std::string> argv = {PACK_PATH, "--plan", "dest/", "p.pkg"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    RunResult plan = RunProgram(argv, "", options);
-    std::string shown = plan.out;
-    const size_t space = shown.find("free space needed: ");
-    if (space != std::string::npos) shown.erase(space, shown.find('\n', space) + 1 - space);
-    EXPECT_EQ(shown, c.plan);
-    const bool ok = c.unpackLast == "OK";
-    EXPECT_EQ(plan.status, ok ? 0 : 1);
-    RunResult unpacked = RunProgram({UNPACK_PATH, "-destdir", "dest/"}, Package(c.entries), options);
-    const size_t last = unpacked.err.rfind('\n', unpacked.err.size() - 4) + 1;
-    EXPECT_TRUE(StartsWith(unpacked.err.substr(last), c.unpackLast)) << unpacked.err;
+    ForetellRow(c, run, false);
+    ForetellRow(c, run, true);
   }
 }
 
@@ -652,15 +874,21 @@ TEST(PackPlan, FreeSpaceIsExactlyEnough) {
   }
 }
 
+// A pseudo-terminal: its end for the program, with the other end in
+// `master`; null when the machine has none.
+FILE* OpenTerminal(int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return nullptr;
+  const int slave = open(ptsname(*master), O_RDWR | O_NOCTTY);
+  return slave < 0 ? nullptr : fdopen(slave, "r+");
+}
+
 // A package is binary: it is never written to a terminal, nor waited for on
 // one.
 TEST(PackStreams, RefusesATerminal) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-    GTEST_SKIP() << "no pseudo-terminal here";
-  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-  FILE* terminal = slave < 0 ? nullptr : fdopen(slave, "r+");
-  ASSERT_TRUE(terminal);
+  int master;
+  FILE* terminal = OpenTerminal(&master);
+  if (!terminal) GTEST_SKIP() << "no pseudo-terminal here";
   ScratchDir dir;
   WriteFile(dir / "a", "A");
   const struct {
@@ -668,25 +896,77 @@ TEST(PackStreams, RefusesATerminal) {
     bool terminalIn;
     std::string err;
   } rows[] = {
-      {{"pack", "-C", dir.path(), "a"}, false,
+      {{"-C", dir.path(), "a"}, false,
        "pack: refusing to write a package to a terminal; use -o FILE or redirect standard output\n"},
-      {{"pack", "-t"}, true,
+      {{"-t"}, true,
        "pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n"},
   };
   for (const auto& row : rows) {
-    std::vector<std::string> args = row.args;
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
     FILE* err = tmpfile();
     FILE* other = tmpfile();
-    EXPECT_EQ(RunPack((int)args.size(), argv.data(), row.terminalIn ? terminal : other,
-                      row.terminalIn ? other : terminal, err),
-              2);
+    EXPECT_EQ(CallPack(row.args, row.terminalIn ? terminal : other, row.terminalIn ? other : terminal, err), 2);
     EXPECT_EQ(ReadBack(err), row.err);
     fclose(err), fclose(other);
   }
   fclose(terminal), close(master);
+}
+
+// Work that takes more than a second shows its progress on a terminal, on
+// one line written over in place and erased at the end; -q shows none. A
+// clock of the test's own makes each look at it half a second later.
+TEST(PackProgress, OnATerminal) {
+  int master;
+  FILE* terminal = OpenTerminal(&master);
+  if (!terminal) GTEST_SKIP() << "no pseudo-terminal here";
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  ScratchDir dir;
+  MakeTree(dir.path(), {{"dest/big", Pattern(3 << 20)}, {"p.pkg", Package({{"big", Pattern(3 << 20)}})}});
+  static double now;
+  double (*const clock)(void) = g_progressClock;
+  g_progressClock = [] { return now += 0.5; };
+  const struct {
+    std::vector<std::string> args;
+    bool shown;
+  } rows[] = {
+      {{"-C", dir / "dest", "big"}, true},    {{"-q", "-C", dir / "dest", "big"}, false},
+      {{"-t", dir / "p.pkg"}, true},          {{"--verify", dir / "dest/", dir / "p.pkg"}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    FILE* out = tmpfile();
+    now = 0;
+    EXPECT_EQ(CallPack(row.args, stdin, out, terminal), 0);
+    fflush(terminal);
+    std::string shown;
+    char chunk[4096];
+    for (ssize_t n; (n = read(master, chunk, sizeof chunk)) > 0;) shown.append(chunk, (size_t)n);
+    EXPECT_EQ(StartsWith(shown, "\rpack: "), row.shown) << Visible(shown);
+    EXPECT_EQ(shown.find(" of 3.0 MiB (") != std::string::npos, row.shown) << Visible(shown);
+    const size_t last = shown.rfind('\r', shown.size() - 2);
+    EXPECT_EQ(last != std::string::npos && shown.find_first_not_of(' ', last + 1) == shown.size() - 1,
+              row.shown) << Visible(shown);
+    fclose(out);
+  }
+  g_progressClock = clock;
+  fclose(terminal), close(master);
+}
+
+// A 1 GiB entry is compared with its installed file in an address space of
+// 64 MiB: both are read a piece at a time.
+TEST(PackMemory, VerifyAGigabyteInLittleMemory) {
+  ScratchDir dir;
+  const std::string head = kMagic + Le32(1) + Le32(1u << 30) + "big" + '\0';
+  MakeTree(dir.path(), {{"dest/big", Sparse(1ull << 30)}, {"p.pkg", Sparse(head.size() + (1ull << 30))}});
+  const int fd = open((dir / "p.pkg").c_str(), O_WRONLY);
+  ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), (ssize_t)head.size());
+  close(fd);
+  RunOptions options;
+  options.cwd = dir.path();
+  options.addressLimit = 64 << 20;
+  const RunResult r = RunProgram({PACK_PATH, "--verify", "dest/", "p.pkg"}, "", options);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "same       big\nverified 1 entry: same 1, differs 0, missing 0, not a file 0; staged copies left 0\n");
+  EXPECT_EQ(r.status, 0);
 }
 
 }  // namespace

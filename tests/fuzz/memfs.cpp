@@ -381,6 +381,10 @@ void MemFsInstall() {
       .dup2 = g.saved.dup2,
       .uname = g.saved.uname,
       .ignore_signal = g.saved.ignore_signal,
+      .read = g.saved.read,
+      .mkdir = g.saved.mkdir,
+      .access = g.saved.access,
+      .geteuid = g.saved.geteuid,
   };
   MemFsReset(false);
 }

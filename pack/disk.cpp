@@ -1,0 +1,43 @@
+#include "pack/disk.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <tuple>
+
+#include "platform/posix_tool.h"
+
+const FolderLook& LookAtFolder(FolderCache* cache, const std::string& path) {
+  const auto known = cache->find(path);
+  if (known != cache->end()) return known->second;
+  FolderLook look = {0, false, 0, 0};
+  PathFacts f;
+  if (LookAtPath(path.c_str(), true, &f)) {
+    look.folder = S_ISDIR(f.mode);
+    look.volume = f.volume;
+    look.index = f.index;
+  } else {
+    look.error = errno;
+  }
+  return (*cache)[path] = look;
+}
+
+bool PlaceKey::operator<(const PlaceKey& o) const {
+  return std::tie(volume, index, rest) < std::tie(o.volume, o.index, o.rest);
+}
+
+PlaceKey KeyOf(FolderCache* cache, const std::string& target) {
+  const FolderLook& folder = LookAtFolder(cache, FolderPart(target));
+  if (!folder.folder) return PlaceKey{0, 0, target};
+  return PlaceKey{folder.volume, folder.index, LastPart(target)};
+}
+
+std::string FolderPart(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : target.substr(0, slash);
+}
+
+std::string LastPart(const std::string& target) {
+  return target.substr(target.rfind('/') + 1);
+}

@@ -1,0 +1,58 @@
+// The plan's verdict on one entry: what unpack will do with it, judged
+// against the disk as the entries before it will have left it.
+#ifndef PACK_VERDICT_H
+#define PACK_VERDICT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pack/disk.h"
+#include "platform/posix_tool.h"
+
+// What unpack does with an entry.
+enum Road {
+  kNew,      // creates the file
+  kReplace,  // replaces the file through its staged copy
+  kRewrite,  // cannot make the staged copy: rewrites the file in place
+  kStops,    // ends the run
+};
+
+struct Verdict {
+  Road road;
+  int line;                     // kStops: the line unpack ends with
+  std::string text;             // the plan's line for the entry, from its label to its reason
+  unsigned long long oldBytes;  // what the file it replaces or rewrites takes on disk
+};
+
+// A file an entry leaves: which entry, and what it takes on disk.
+struct Written {
+  size_t entry;  // from 1
+  unsigned long long bytes;
+};
+
+// The disk as the plan sees it while it goes through the entries.
+struct PlanDisk {
+  std::string prefix;
+  bool mkdirs;
+  VolumeFacts volume;  // of the prefix's nearest folder that exists
+  FolderCache folders;
+  std::map<PlaceKey, Written> written;    // the files the entries judged so far leave
+  std::map<std::string, size_t> targets;  // every entry's target, as text: no folder is made there
+  // With --mkdirs: the folders made, and those that could not be, with why.
+  std::vector<std::string> toMake, made;
+  std::vector<std::pair<std::string, std::string>> notMade;
+};
+
+// Prepares the disk for entries with these names (in package order).
+void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
+                  const std::vector<std::string>& names);
+
+// Judges entry `index` (from 1), and records what it leaves on `disk`.
+// With --mkdirs, makes the folders it needs first; failures go to `err`.
+Verdict JudgeEntry(PlanDisk* disk, size_t index, const std::string& name, uint32_t size, FILE* err);
+
+#endif  // PACK_VERDICT_H

@@ -1,0 +1,156 @@
+// pack's calls over POSIX (posix_tool.h), each through the table.
+#include "platform/posix_tool.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "platform/posix_calls.h"
+
+namespace {
+
+void FactsOf(const struct stat& st, PathFacts* facts) {
+  facts->mode = st.st_mode;
+  facts->owner = st.st_uid;
+  facts->size = (unsigned long long)st.st_size;
+  facts->allocated = (unsigned long long)st.st_blocks * 512;
+  facts->volume = (unsigned long long)st.st_dev;
+  facts->index = (unsigned long long)st.st_ino;
+}
+
+// The folder that holds `path`: all before its last "/", "/" for a name at
+// the root, "." for a name without a folder.
+std::string FolderOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  if (!slash) return ".";
+  if (slash == path) return "/";
+  return std::string(path, (size_t)(slash - path));
+}
+
+ssize_t ReadCookie(void* cookie, char* data, size_t n) {
+  return ReadSome((int)(intptr_t)cookie, data, n);
+}
+
+ssize_t WriteCookie(void* cookie, const char* data, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = g_posix.write((int)(intptr_t)cookie, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return done > 0 ? (ssize_t)done : -1;
+    done += (size_t)w;
+  }
+  return (ssize_t)n;
+}
+
+int CloseCookie(void* cookie) { return g_posix.close((int)(intptr_t)cookie); }
+
+}  // namespace
+
+bool LookAtPath(const char* path, bool follow, PathFacts* facts) {
+  struct stat st;
+  if ((follow ? g_posix.stat : g_posix.lstat)(path, &st) != 0) return false;
+  FactsOf(st, facts);
+  return true;
+}
+
+bool LookAtFile(int fd, PathFacts* facts) {
+  struct stat st;
+  if (g_posix.fstat(fd, &st) != 0) return false;
+  FactsOf(st, facts);
+  return true;
+}
+
+bool ListFolder(const char* path, std::vector<std::string>* names) {
+  DIR* dir = g_posix.opendir(path);
+  if (!dir) return false;
+  for (;;) {
+    errno = 0;
+    const struct dirent* e = g_posix.readdir(dir);
+    if (!e) break;
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names->push_back(e->d_name);
+  }
+  const int readError = errno;
+  g_posix.closedir(dir);
+  errno = readError;
+  return readError == 0;
+}
+
+int OpenToRead(const char* path) { return g_posix.open(path, O_RDONLY | O_CLOEXEC, 0); }
+
+int CreateToWrite(const char* path) {
+  return g_posix.open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+long ReadSome(int fd, void* data, size_t n) {
+  for (;;) {
+    const ssize_t got = g_posix.read(fd, data, n);
+    if (got >= 0 || errno != EINTR) return (long)got;
+  }
+}
+
+bool FlushFile(int fd) { return g_posix.fsync(fd) == 0; }
+
+bool CloseFile(int fd) { return g_posix.close(fd) == 0; }
+
+FILE* StreamOver(int fd, const char* mode) {
+  cookie_io_functions_t io = {};
+  if (mode[0] == 'r')
+    io.read = ReadCookie;
+  else
+    io.write = WriteCookie;
+  io.close = CloseCookie;
+  FILE* stream = fopencookie((void*)(intptr_t)fd, mode, io);
+  // Content passes in chunks of this size, each in one call.
+  if (stream) setvbuf(stream, nullptr, _IOFBF, 1 << 18);
+  return stream;
+}
+
+bool RenameFile(const char* from, const char* to) { return g_posix.rename(from, to) == 0; }
+
+bool RemoveFile(const char* path) { return g_posix.unlink(path) == 0; }
+
+bool MakeFolder(const char* path) { return g_posix.mkdir(path, 0777) == 0; }
+
+bool MayCreateIn(const char* folder) { return g_posix.access(folder, W_OK | X_OK) == 0; }
+
+bool MayWrite(const char* path) { return g_posix.access(path, W_OK) == 0; }
+
+bool MayRemove(const char* path) {
+  const std::string folder = FolderOf(path);
+  struct stat in, file;
+  if (!MayCreateIn(folder.c_str()) || g_posix.stat(folder.c_str(), &in) != 0 ||
+      g_posix.lstat(path, &file) != 0)
+    return false;
+  const uid_t self = g_posix.geteuid();
+  if ((in.st_mode & S_ISVTX) && self != 0 && self != file.st_uid && self != in.st_uid) {
+    errno = EPERM;
+    return false;
+  }
+  return true;
+}
+
+bool MayChangeMode(const char* path) {
+  struct stat st;
+  if (g_posix.lstat(path, &st) != 0) return false;
+  const uid_t self = g_posix.geteuid();
+  if (self == 0 || self == st.st_uid) return true;
+  errno = EPERM;
+  return false;
+}
+
+bool LookAtVolume(const char* path, VolumeFacts* facts) {
+  struct statvfs st;
+  if (g_posix.statvfs(path, &st) != 0) return false;
+  facts->readOnly = (st.f_flag & ST_RDONLY) != 0;
+  facts->blockSize = st.f_frsize ? st.f_frsize : st.f_bsize;
+  facts->nameMax = st.f_namemax;
+  facts->free = (unsigned long long)st.f_bfree * st.f_frsize;
+  facts->available = (unsigned long long)st.f_bavail * st.f_frsize;
+  return true;
+}
+
+bool Privileged() { return g_posix.geteuid() == 0; }

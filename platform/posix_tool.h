@@ -1,0 +1,85 @@
+// The calls of pack, the Linux tool that makes, checks and plans packages:
+// POSIX in shape, each failure left in errno, and every one made through the
+// system-call table (posix_calls.h), so that the tests that swap the table
+// reach pack as they reach unpack. Only the Linux build has them.
+#ifndef PLATFORM_POSIX_TOOL_H
+#define PLATFORM_POSIX_TOOL_H
+
+#include <stdio.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// What stands at a path.
+struct PathFacts {
+  mode_t mode;  // its type and permission bits
+  uid_t owner;
+  unsigned long long size;
+  unsigned long long allocated;  // the bytes its blocks take on the volume
+  // Its identity: the same for every path that names the same file.
+  unsigned long long volume;
+  unsigned long long index;
+};
+
+// Looks at `path`, through a symbolic link in its last component when
+// `follow`. False, with errno, when nothing can be seen there.
+bool LookAtPath(const char* path, bool follow, PathFacts* facts);
+// The same for an open file.
+bool LookAtFile(int fd, PathFacts* facts);
+
+// Adds the names in the folder `path` but "." and ".." to `names`, in the
+// order the folder gives them. False, with errno, when it cannot be read.
+bool ListFolder(const char* path, std::vector<std::string>* names);
+
+// Open a file for reading, or create one (or empty an existing one) for
+// writing. -1, with errno, on failure.
+int OpenToRead(const char* path);
+int CreateToWrite(const char* path);
+// Reads up to `n` bytes (again when a signal interrupts): the number read,
+// 0 at the end, -1 with errno.
+long ReadSome(int fd, void* data, size_t n);
+// Brings the file's content to stable storage (fsync).
+bool FlushFile(int fd);
+bool CloseFile(int fd);
+// A stdio stream ("rb" or "wb") whose reads or writes go to `fd` through
+// the table; closing the stream closes `fd`. Null, with errno, on failure.
+FILE* StreamOver(int fd, const char* mode);
+
+// Renames `from` to `to`, replacing a file that stands at `to`.
+bool RenameFile(const char* from, const char* to);
+bool RemoveFile(const char* path);
+bool MakeFolder(const char* path);
+
+// What unpack will meet, asked before it runs. Each answers for this
+// process's effective ids and false, with errno, for "no".
+
+// This process may create and remove entries in `folder`: it may write and
+// search there, on a volume mounted for writing (EROFS when it is not).
+bool MayCreateIn(const char* folder);
+// It may open the existing `path` for writing.
+bool MayWrite(const char* path);
+// It may remove `path`, or rename another file over it: it may create in
+// the folder, and in a folder with the sticky bit (/tmp) it owns the file
+// or the folder, or is root (EPERM otherwise).
+bool MayRemove(const char* path);
+
+// It may change the permission bits of `path`: it owns it, or is root
+// (EPERM otherwise).
+bool MayChangeMode(const char* path);
+
+// The volume that holds `path`.
+struct VolumeFacts {
+  bool readOnly;
+  unsigned long blockSize;
+  unsigned long nameMax;  // the longest name a folder entry may have
+  unsigned long long free;       // every free byte, those kept for root too
+  unsigned long long available;  // the free bytes a process without privilege may use
+};
+bool LookAtVolume(const char* path, VolumeFacts* facts);
+
+// True when this process is root: it may use the bytes a volume keeps for
+// root, and permission bits do not stop it.
+bool Privileged();
+
+#endif  // PLATFORM_POSIX_TOOL_H
