@@ -125,8 +125,11 @@ BOOL CommitGroup(PendingGroup* group, FILE* log) {
 
 BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, BYTE* owned,
                     FILE* log) {
+  // Content still in the stream is written as it comes, and could not be
+  // had again for a rewrite at the commit: such an entry waits alone.
   if (group->limits.entries <= 1) return Alone(target, content, owned, log);
-  if ((group->count == group->limits.entries || group->bytes >= group->limits.bytes) &&
+  if (content.stream) return Again(group, target, content, owned, log);
+  if ((group->count == group->limits.entries || group->bytes + content.size > group->limits.bytes) &&
       !CommitGroup(group, log)) {
     if (owned) LocalFree(owned);
     return FALSE;
@@ -152,8 +155,8 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   // A replacement waits behind the others only when its target is none of
   // their files, by whatever path; otherwise it goes alone after them, as
   // does one whose file cannot be told, or whose staged copy's name is taken
-  // (TryStage fails): a leftover is written over, and could not be put back
-  // if the run ended before the commit.
+  // (TryStage fails): a leftover is removed, and could not be put back if the
+  // run ended before the commit.
   FileIdentity id;
   if (!GetFileIdentity(target, &id) || TouchesGroup(group, id))
     return Again(group, target, content, owned, log);

@@ -4,30 +4,17 @@ static_assert(kNameField == MAX_PATH, "a name fills one path buffer");
 
 namespace {
 
-const DWORD kCreateAccess = GENERIC_WRITE;
 const DWORD kCreateShare = FILE_SHARE_WRITE;
 
-HANDLE CreateForWriting(LPCSTR path, DWORD disposition = CREATE_ALWAYS) {
-  return CreateFileA(path, kCreateAccess, kCreateShare, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
-                     NULL);
+HANDLE CreateForWriting(LPCSTR path, DWORD disposition = CREATE_ALWAYS,
+                        DWORD access = GENERIC_WRITE) {
+  return CreateFileA(path, access, kCreateShare, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-// Writes the whole content: a write that stores fewer bytes than asked is
-// followed by another, until all is written or a call fails. Calls WriteFile
-// at least once, so that an invalid handle fails even for no content.
-BOOL WriteAll(HANDLE file, const BYTE* content, DWORD size) {
-  DWORD left = size;
-  do {
-    DWORD written = 0;
-    if (!WriteFile(file, content, left, &written, NULL)) return FALSE;
-    if (written == 0 && left > 0) {
-      SetLastError(ERROR_DISK_FULL);
-      return FALSE;
-    }
-    content += written;
-    left -= written;
-  } while (left > 0);
-  return TRUE;
+// A staged copy is opened for reading too: content that came from a stream
+// is read back from it when the direct rewrite needs it again.
+HANDLE CreateStagedFile(LPCSTR temp) {
+  return CreateForWriting(temp, CREATE_NEW, GENERIC_READ | GENERIC_WRITE);
 }
 
 // Creates the staged copy as a new file: one call when no leftover of that
@@ -36,14 +23,14 @@ BOOL WriteAll(HANDLE file, const BYTE* content, DWORD size) {
 // written into, so that the content cannot reach any other file through it;
 // a folder cannot be removed, and the creation then fails.
 HANDLE CreateStagedCopy(LPCSTR temp) {
-  HANDLE file = CreateForWriting(temp, CREATE_NEW);
+  HANDLE file = CreateStagedFile(temp);
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
   const DWORD leftover = GetFileAttributesA(temp);
   if (leftover != INVALID_FILE_ATTRIBUTES && (leftover & FILE_ATTRIBUTE_READONLY) &&
       !(leftover & FILE_ATTRIBUTE_DIRECTORY))
     SetFileAttributesA(temp, leftover & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   if (!DeleteFileA(temp)) return INVALID_HANDLE_VALUE;
-  return CreateForWriting(temp, CREATE_NEW);
+  return CreateStagedFile(temp);
 }
 
 // True for the failures that mean the volume has no room for the staged
@@ -72,9 +59,6 @@ bool DeleteMayHelp(DWORD error) {
          error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-// The content could not be had: the package ended (or shrank) under the copy.
-bool ContentLost(DWORD error) { return error == ERROR_HANDLE_EOF; }
-
 // Closes and deletes a staged copy that is not to be trusted, once its
 // failure is reported; the old file stays. Returns FALSE: the run ends.
 BOOL DropStagedCopy(LPCSTR temp, HANDLE file) {
@@ -90,24 +74,13 @@ void CloseIfOpen(HANDLE file) {
   SetLastError(error);
 }
 
-// Writes the content to `file`: from memory, or from the package without
-// holding it. Calls WriteFile at least once, as WriteAll does.
-BOOL WriteContent(HANDLE file, const Content& content) {
-  if (content.data || content.size == 0) return WriteAll(file, content.data, content.size);
-  if (file == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return CopyFileRange(content.package, content.offset, file, content.size);
-}
-
 // Writes the content to `file`, just created as `target` (or the invalid
 // handle when it could not be).
-BOOL WriteNewFile(LPCSTR target, HANDLE file, const Content& content, FILE* log) {
+BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
   if (!WriteContent(file, content)) {
-    DWORD error = GetLastError();
+    const DWORD error = FinishFailedContent(content, GetLastError());
     if (ContentLost(error))
-      fputs(kCutLine, log);
+      ReportContentLost(log, error);
     else
       fprintf(log, "Line: 181 error writing file to disk error-> %d\r\n", (int)error);
     // The file did not exist before this run: a partial one is not left.
@@ -143,8 +116,9 @@ HANDLE OpenForRewrite(LPCSTR target) {
 }
 
 // The staged copy could not be made or does not fit (`error` says why): the
-// old file is written over with the new content.
-BOOL RewriteInPlace(const Replacement& r, DWORD error, FILE* log) {
+// old file is written over with the new content, which `r` holds in memory
+// or in the package file.
+BOOL RewriteInPlace(Replacement& r, DWORD error, FILE* log) {
   char shown[MAX_PATH];
   fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(r.temp, shown), (int)error);
   CloseIfOpen(r.file);
@@ -161,7 +135,7 @@ BOOL RewriteInPlace(const Replacement& r, DWORD error, FILE* log) {
   if (!TruncateFile(file) || !WriteContent(file, r.content)) {
     error = GetLastError();
     if (ContentLost(error))
-      fputs(kCutLine, log);
+      ReportContentLost(log, error);
     else
       fprintf(log, "Line: 229 error writing file error-> %d\r\n", (int)error);
     CloseIfOpen(file);
@@ -174,6 +148,31 @@ BOOL RewriteInPlace(const Replacement& r, DWORD error, FILE* log) {
   fputs("This statement only appears when  the DOC file was deleted and no temp filel\r\n", log);
   fputs("was on the DOC special case where file > 1/2 the DOC.\r\n", log);
   return TRUE;
+}
+
+// Closes and deletes a staged copy, and reports the failure `error` of the
+// replacement it was for: content that could not be had, or a failure for a
+// reason other than room (line 204). The old file stays; returns FALSE.
+BOOL Abandon(Replacement& r, DWORD error, FILE* log) {
+  char shown[MAX_PATH];
+  CloseIfOpen(r.file);
+  DeleteFileA(r.temp);
+  if (ContentLost(error) || error == ERROR_NOT_ENOUGH_MEMORY)
+    ReportContentLost(log, error);
+  else
+    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
+  return FALSE;
+}
+
+// The direct rewrite, for content that may still be in the stream: it is
+// brought into memory first, as the old file is written over only once the
+// whole content is there.
+BOOL RewriteHeld(Replacement& r, DWORD error, FILE* log) {
+  BYTE* held;
+  if (!HoldContent(r.content, r.file, &held)) return Abandon(r, GetLastError(), log);
+  const BOOL ok = RewriteInPlace(r, error, log);
+  if (held) LocalFree(held);
+  return ok;
 }
 
 // Fills in a replacement of `target` whose staged copy is yet to be opened.
@@ -189,7 +188,7 @@ void NameReplacement(LPCSTR target, const Content& content, Replacement* r) {
 // Writes the content to `file`, just created as `path` (or the invalid
 // handle). On failure nothing is left: the file is closed and removed, and
 // the last-error code is the failure's.
-BOOL WriteOrRemove(HANDLE file, LPCSTR path, const Content& content) {
+BOOL WriteOrRemove(HANDLE file, LPCSTR path, Content& content) {
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   if (WriteContent(file, content)) return TRUE;
   CloseIfOpen(file);
@@ -201,8 +200,6 @@ BOOL WriteOrRemove(HANDLE file, LPCSTR path, const Content& content) {
 
 }  // namespace
 
-const char kCutLine[] = "Line: 167 **error reading buffer\r\n";
-
 LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
   size_t i = 0;
   for (; path[i] && i < MAX_PATH - 1; ++i) {
@@ -213,7 +210,7 @@ LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
   return shown;
 }
 
-BOOL TryWriteNew(LPCSTR target, const Content& content) {
+BOOL TryWriteNew(LPCSTR target, Content content) {
   HANDLE file = CreateForWriting(target, CREATE_NEW);
   if (!WriteOrRemove(file, target, content)) return FALSE;
   CloseHandle(file);
@@ -222,11 +219,11 @@ BOOL TryWriteNew(LPCSTR target, const Content& content) {
 
 BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
   NameReplacement(target, content, r);
-  r->file = CreateForWriting(r->temp, CREATE_NEW);
-  return WriteOrRemove(r->file, r->temp, content);
+  r->file = CreateStagedFile(r->temp);
+  return WriteOrRemove(r->file, r->temp, r->content);
 }
 
-BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
+BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
   if (!EntryPresent(target)) {
     // An absent target is created as a new file only: one that is there all
     // the same (the presence test failed, or the file came since) is
@@ -237,7 +234,6 @@ BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
   }
 
   Replacement r;
-  char shown[MAX_PATH];
   NameReplacement(target, content, &r);
   r.file = CreateStagedCopy(r.temp);
   // The old file is replaced only once the new content is on stable storage.
@@ -245,20 +241,17 @@ BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log) {
   // rewrite. An I/O error, or any other failure to write or flush it (a file
   // too large), leaves the old file as it is: the volume is not to be trusted
   // with the only copy, and the direct rewrite would meet the same failure.
-  DWORD error;
   if (r.file == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-    if (!IsIoError(error)) return RewriteInPlace(r, ERROR_INVALID_HANDLE, log);
-  } else if (!WriteContent(r.file, content)) {
-    error = GetLastError();
-    if (IsOutOfSpace(error)) return RewriteInPlace(r, error, log);
-    DropStagedCopy(r.temp, r.file);
-    if (ContentLost(error)) return fputs(kCutLine, log), FALSE;
-  } else {
-    return FinishReplacement(&r, log);
+    const DWORD error = GetLastError();
+    if (!IsIoError(error)) return RewriteHeld(r, ERROR_INVALID_HANDLE, log);
+    return Abandon(r, FinishFailedContent(r.content, error), log);
   }
-  fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
-  return FALSE;
+  if (!WriteContent(r.file, r.content)) {
+    const DWORD error = GetLastError();
+    if (IsOutOfSpace(error)) return RewriteHeld(r, error, log);
+    return Abandon(r, FinishFailedContent(r.content, error), log);
+  }
+  return FinishReplacement(&r, log);
 }
 
 BOOL FinishReplacement(Replacement* r, FILE* log) {
@@ -268,7 +261,7 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     r->flushError = FlushFileBuffers(r->file) ? ERROR_SUCCESS : GetLastError();
   }
   if (r->flushError != ERROR_SUCCESS) {
-    if (IsOutOfSpace(r->flushError)) return RewriteInPlace(*r, r->flushError, log);
+    if (IsOutOfSpace(r->flushError)) return RewriteHeld(*r, r->flushError, log);
     fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
             (int)r->flushError);
     return DropStagedCopy(r->temp, r->file);

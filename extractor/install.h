@@ -4,18 +4,9 @@
 
 #include <stdio.h>
 
+#include "extractor/content.h"
 #include "format/package_format.h"
 #include "platform/platform.h"
-
-// Where an entry's content is: in memory at `data`, or, when `data` is null,
-// in the package file `package` at `offset` (the two may both be given; a
-// pipe gives no package: INVALID_HANDLE_VALUE).
-struct Content {
-  const BYTE* data;
-  HANDLE package;
-  unsigned long long offset;
-  DWORD size;
-};
 
 // Writes `content` to `target`: directly when the target is absent; through
 // a flushed staged copy (target + "TMP") renamed over the old file when it
@@ -23,12 +14,11 @@ struct Content {
 // writing the new content over the old file (the direct rewrite).
 // Diagnostics go to `log`. Returns true when the content stands under the
 // target path; false after a failure, whose line has been written. Content
-// from a package that ends under the copy gets the driver's line for a cut
-// stream, kCutLine, and leaves an old file as it was.
-BOOL InstallEntry(LPCSTR target, const Content& content, FILE* log);
-
-// The line of a stream that ends, or fails, inside an entry's content.
-extern const char kCutLine[];
+// that cannot be had (a stream that ends inside it, a package file that
+// shrinks) gets the driver's line for it, and leaves an old file as it was.
+// Content from the stream is written as it comes, into the new file or the
+// staged copy; only the direct rewrite holds it whole in memory.
+BOOL InstallEntry(LPCSTR target, Content content, FILE* log);
 
 // The same road in steps, for a driver that commits replacements later (the
 // presence test is the platform's EntryPresent).
@@ -37,7 +27,7 @@ extern const char kCutLine[];
 
 // Creates the absent `target` with the content. Fails with
 // ERROR_FILE_EXISTS when a file came there since the presence test.
-BOOL TryWriteNew(LPCSTR target, const Content& content);
+BOOL TryWriteNew(LPCSTR target, Content content);
 
 // A replacement whose staged copy is written but not yet committed.
 struct Replacement {
@@ -48,7 +38,8 @@ struct Replacement {
   BOOL flushed;         // FlushFileBuffers has been called, with this result
   DWORD flushError;
 };
-// Writes the staged copy of `target` into `r`. `target` fits kTargetPathMax.
+// Writes the staged copy of `target` into `r` (content in memory or in the
+// package file: a stream's is InstallEntry's). `target` fits kTargetPathMax.
 // Fails with ERROR_FILE_EXISTS when something already stands at target +
 // "TMP": a leftover is InstallEntry's to remove.
 BOOL TryStage(LPCSTR target, const Content& content, Replacement* r);

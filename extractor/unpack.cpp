@@ -11,7 +11,9 @@
 //
 // When standard input is a file, an entry's content is not held in memory:
 // the package's size proves it is all there before its target is touched,
-// then it is copied from the package. From a pipe, it is read whole first.
+// then it is copied from the package. From a pipe, a small entry is read
+// whole first; a larger one is written as it comes, a bounded buffer at a
+// time, and what it made is undone when the stream ends inside it.
 #include "extractor/unpack.h"
 
 #include <stdarg.h>
@@ -54,8 +56,11 @@ struct Package {
 // would cost more calls than it saves.
 const DWORD kReadEntryMax = 1 << 16;
 
-// The content a group may hold in memory when the package comes from a pipe.
-const unsigned long long kPipeGroupBytes = 8u << 20;
+// From a pipe, entries up to this size are read whole and may wait in a
+// group, which holds at most kPipeGroupBytes of content in memory (after a
+// flush that fails, only memory can be trusted to give it again).
+const DWORD kHeldMax = 1 << 20;
+const unsigned long long kPipeGroupBytes = 4u << 20;
 
 // Ends the run over an entry that is refused before its target is touched:
 // what waits is committed first, as one at a time it would have been, then
@@ -65,6 +70,12 @@ bool Refuse(PendingGroup* group, FILE* log, const char* format, ...) {
   va_start(values, format);
   if (CommitGroup(group, log)) vfprintf(log, format, values);
   va_end(values);
+  return false;
+}
+
+// The same, for content that cannot be had: 167, or 154 for memory.
+bool RefuseContent(PendingGroup* group, FILE* log, DWORD error) {
+  if (CommitGroup(group, log)) ReportContentLost(log, error);
   return false;
 }
 
@@ -90,28 +101,32 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
     // The package's size proves the content is all there before the target
     // is touched.
     const unsigned long long at = package.position + sizeof(DWORD) + nameLength + 1;
-    if (at + header.size > package.size) return Refuse(group, log, kCutLine);
+    if (at + header.size > package.size) return RefuseContent(group, log, ERROR_HANDLE_EOF);
     content.offset = at;
     package.position = at + header.size;
     static BYTE held[kReadEntryMax];
     DWORD total = 0;
     if (header.size <= kReadEntryMax) {
       if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
-        return Refuse(group, log, kCutLine);
+        return RefuseContent(group, log, ERROR_HANDLE_EOF);
       content.data = held;
     } else if (!StreamSeek(in, (long long)package.position)) {
-      return Refuse(group, log, kCutLine);
+      return RefuseContent(group, log, ERROR_HANDLE_EOF);
     }
     return InstallGrouped(group, target, content, NULL, log);
   }
 
+  if (header.size > kHeldMax) {
+    content.stream = in;
+    return InstallGrouped(group, target, content, NULL, log);
+  }
   BYTE* held = (BYTE*)LocalAlloc(LMEM_FIXED, header.size);
-  if (!held) return Refuse(group, log, "Line: 154 error allocating memory %d\r\n", (int)GetLastError());
+  if (!held) return RefuseContent(group, log, GetLastError());
   // The target is touched only once the whole content is in memory.
   DWORD total = 0;
   if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {
     LocalFree(held);
-    return Refuse(group, log, kCutLine);
+    return RefuseContent(group, log, ERROR_HANDLE_EOF);
   }
   content.data = held;
   return InstallGrouped(group, target, content, held, log);
@@ -152,6 +167,7 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
   package.file = FileUnderStream(in, &package.size);
   const long long start = package.file != INVALID_HANDLE_VALUE ? StreamTell(in) : -1;
   if (start < 0) package.file = INVALID_HANDLE_VALUE;
+  if (package.file == INVALID_HANDLE_VALUE) EnlargePipeBuffer(in);
   package.position = (unsigned long long)start;
   // From a pipe, the entries of a group keep their content in memory until
   // the commit (a failed flush may need it again): a bounded amount.

@@ -58,6 +58,15 @@ FILE* OpenTextStream(FILE* stream);
 // terminal), returns its handle and size; otherwise INVALID_HANDLE_VALUE.
 HANDLE FileUnderStream(FILE* stream, unsigned long long* size);
 
+// Asks for a larger buffer under a stream that reads a pipe, so that the
+// program at the other end and this one take turns less often. Nothing
+// happens for a file, or on Windows, where the writer sizes a pipe.
+void EnlargePipeBuffer(FILE* stream);
+
+// Reads `size` bytes of `file` (opened with GENERIC_READ) at `offset`.
+// Fails with ERROR_HANDLE_EOF when the file is shorter.
+BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size);
+
 // The stream's position in its file, counting what it has buffered, and a
 // move to an absolute position (the buffer is dropped). Both work beyond
 // 2 GiB on 32-bit Windows too. Return -1 / FALSE on failure.

@@ -22,6 +22,8 @@ int DescriptorFlags(int fd) { return fcntl(fd, F_GETFD); }
 
 int IgnoreSignal(int number) { return signal(number, SIG_IGN) == SIG_ERR ? -1 : 0; }
 
+int PipeSize(int fd, int bytes) { return fcntl(fd, F_SETPIPE_SZ, bytes); }
+
 int EffectiveAccess(const char* path, int mode) { return faccessat(AT_FDCWD, path, mode, AT_EACCESS); }
 
 int RenameNoReplace(const char* from, const char* to) {
@@ -78,6 +80,7 @@ PosixCalls g_posix = {
     .dup2 = dup2,
     .uname = uname,
     .ignore_signal = IgnoreSignal,
+    .pipe_size = PipeSize,
     .read = read,
     .mkdir = mkdir,
     .access = EffectiveAccess,

@@ -41,6 +41,8 @@ struct PosixCalls {
   int (*dup2)(int from, int to);
   int (*uname)(struct utsname* name);
   int (*ignore_signal)(int signal);  // its disposition set to SIG_IGN
+  // fcntl(fd, F_SETPIPE_SZ, bytes): fails for anything but a pipe.
+  int (*pipe_size)(int fd, int bytes);
   // What pack calls besides (posix_tool.h).
   ssize_t (*read)(int fd, void* data, size_t count);
   int (*mkdir)(const char* path, mode_t mode);

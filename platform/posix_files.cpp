@@ -37,11 +37,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  const int mode = access & GENERIC_READ ? O_RDWR : O_WRONLY;
   struct stat st;
   if (disposition != OPEN_EXISTING) {
     // A new file costs one call. O_EXCL makes a new file or fails: it never
     // follows a symbolic link, dangling or not.
-    int fd = g_posix.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = g_posix.open(path, mode | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       SetLastError(ERROR_SUCCESS);
       return HandleOf(fd);
@@ -62,7 +63,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
   // between the look and the truncation. Only a writable regular file is
   // truncated, and only for CREATE_ALWAYS; a device is written as it is; a
   // pipe or a socket is refused.
-  int fd = g_posix.open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  int fd = g_posix.open(path, mode | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail(errno, path);
     return INVALID_HANDLE_VALUE;
@@ -206,6 +207,25 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   return Fail(err, err == ENOENT && g_posix.lstat(from, &st) != 0 ? from : to);
 }
 
+BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) {
+  const int fd = FdOf(file);
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  for (DWORD done = 0; done < size;) {
+    const ssize_t n = g_posix.pread(fd, (char*)data + done, size - done, (off_t)(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail(errno);
+    if (n == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return FALSE;
+    }
+    done += (DWORD)n;
+  }
+  return TRUE;
+}
+
 BOOL TruncateFile(HANDLE file) {
   const int fd = FdOf(file);
   if (fd < 0) {
@@ -238,6 +258,11 @@ HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
   if (fd < 0 || g_posix.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return INVALID_HANDLE_VALUE;
   *size = (unsigned long long)st.st_size;
   return HandleOf(fd);
+}
+
+void EnlargePipeBuffer(FILE* stream) {
+  const int fd = stream ? fileno(stream) : -1;
+  if (fd >= 0) g_posix.pipe_size(fd, 1 << 20);
 }
 
 long long StreamTell(FILE* stream) { return (long long)ftello(stream); }

@@ -37,6 +37,7 @@ typedef union _ULARGE_INTEGER {
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
+#define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_WRITE 0x2u
 #define CREATE_NEW 1u
@@ -96,8 +97,9 @@ typedef struct _WIN32_FIND_DATAA {
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
 
-// Opens `path` for writing (CREATE_ALWAYS: created or truncated; CREATE_NEW:
-// must not exist; OPEN_EXISTING: must exist, and is not truncated). Returns
+// Opens `path` for writing, and for reading too with GENERIC_READ
+// (CREATE_ALWAYS: created or truncated; CREATE_NEW: must not exist;
+// OPEN_EXISTING: must exist, and is not truncated). Returns
 // INVALID_HANDLE_VALUE on failure. A file without
 // owner write permission counts as read-only and is refused with
 // ERROR_ACCESS_DENIED, as on Windows. Unlike Windows, a symbolic link in the

@@ -26,6 +26,24 @@ BOOL TruncateFile(HANDLE file) {
   return SetFilePointer(file, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
 }
 
+void EnlargePipeBuffer(FILE* stream) { (void)stream; }
+
+BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) {
+  for (DWORD done = 0; done < size;) {
+    OVERLAPPED at = {};
+    at.Offset = (DWORD)(offset + done);
+    at.OffsetHigh = (DWORD)((offset + done) >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file, (BYTE*)data + done, size - done, &got, &at)) return FALSE;
+    if (got == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return FALSE;
+    }
+    done += got;
+  }
+  return TRUE;
+}
+
 long long StreamTell(FILE* stream) { return _ftelli64(stream); }
 
 BOOL StreamSeek(FILE* stream, long long position) {

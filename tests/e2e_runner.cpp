@@ -211,7 +211,7 @@ RunResult RunRowOnce(const Build& build, const UnpackCase& c, const std::vector<
                      Disk* disk, std::string* skipped) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.needsTmpfs && !MountVolume(dir / "vol", 1 << 20, &volume, skipped)) return RunResult();
+  if (c.needsTmpfs && !MountVolume(dir / "vol", c.volumeBytes, &volume, skipped)) return RunResult();
   Prepare(dir, c.before);
   RunResult r = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,
                       c.inputOnPipe);

@@ -71,7 +71,7 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
   std::string skipped;
-  if (c.needsTmpfs) MountVolume(dir / "vol", 1 << 20, &volume, &skipped);
+  if (c.needsTmpfs) MountVolume(dir / "vol", c.volumeBytes, &volume, &skipped);
   Prepare(dir, c.before);
   FILE* log = tmpfile();
   fflush(nullptr);

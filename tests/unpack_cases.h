@@ -3,6 +3,7 @@
 #ifndef TESTS_UNPACK_CASES_H
 #define TESTS_UNPACK_CASES_H
 
+#include <stdint.h>
 #include <sys/types.h>
 
 #include <ostream>
@@ -69,7 +70,7 @@ struct UnpackCase {
   std::vector<Before> before = {};
   std::string err = {};  // standard error as the program formats it, "\r\n" per line
   std::vector<After> after = {};
-  bool needsTmpfs = false;       // the scratch folder's "vol" is a 1 MiB tmpfs
+  bool needsTmpfs = false;       // the scratch folder's "vol" is a tmpfs (of volumeBytes)
   // RLIMIT_AS for the child, where it reaches the program: the Linux build.
   // Under Wine the 32-bit address space is the limit.
   uint64_t addressLimit = 0;
@@ -84,6 +85,7 @@ struct UnpackCase {
   // Only Linux can show the row: a name Windows does not allow, a symbolic
   // link (which Wine shows as what it points to), a fault no tracer reaches.
   bool linuxOnly = false;
+  uint64_t volumeBytes = 1 << 20;
 };
 
 const std::vector<UnpackCase>& UnpackCases();

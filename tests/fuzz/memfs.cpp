@@ -381,6 +381,7 @@ void MemFsInstall() {
       .dup2 = g.saved.dup2,
       .uname = g.saved.uname,
       .ignore_signal = g.saved.ignore_signal,
+      .pipe_size = g.saved.pipe_size,
       .read = g.saved.read,
       .mkdir = g.saved.mkdir,
       .access = g.saved.access,
