@@ -9,13 +9,14 @@
 
 #include "tests/e2e_runner.h"
 
-// The whole package; cuts are taken from 0 to its size - 1.
-std::string TruncationPackage();
+// The whole package; cuts are taken from 0 to its size - 1. The large one
+// holds entries of 1.5 MiB, which a pipe brings a buffer at a time.
+std::string TruncationPackage(bool large = false);
 
-// Runs `build`'s unpack on the package cut at `cut` in a fresh folder and
-// checks the outcome: never "OK", one line for the cut, and every target
-// holding its complete new content or exactly what it held before. Returns
-// the outcome, for a comparison of two builds.
-Outcome CheckCutAt(const Build& build, size_t cut);
+// Runs `build`'s unpack on the package cut at `cut` in a fresh folder, from
+// a file or `onPipe`, and checks the outcome: never "OK", one line for the
+// cut, and every target holding its complete new content or exactly what it
+// held before. Returns the outcome, for a comparison of two builds.
+Outcome CheckCutAt(const Build& build, size_t cut, bool large = false, bool onPipe = false);
 
 #endif  // TESTS_TRUNCATION_H

@@ -5,6 +5,8 @@
 // the row names as a difference of the platforms themselves.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "tests/e2e_runner.h"
 #include "tests/unpack_cases.h"
 #include "tests/windows_builds.h"
@@ -48,5 +50,32 @@ std::vector<UnpackCase> WindowsCases() {
 
 INSTANTIATE_TEST_SUITE_P(Windows, UnpackEndToEnd, ::testing::ValuesIn(WindowsCases()),
                          [](const auto& info) { return RowTestName(info.index, info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// An entry of 2.25 GiB from a pipe, more than the 2 GiB a 32-bit program can
+// address: it cannot be held, and is written as it comes. The package is
+// made by the shell as it is read, so that no test holds it either; the
+// file goes to a tmpfs, which needs no disk of that size.
+TEST(WindowsPipe, EntryLargerThanTheAddressSpace) {
+  const Build& w = WindowsBuild();
+  ScratchDir scratch;
+  std::unique_ptr<TmpfsVolume> volume;
+  std::string skipped;
+  if (!MountVolume(scratch / "vol", 2500u << 20, &volume, &skipped)) SKIP_UNLESS_CI(skipped);
+  const std::string dir = scratch / "vol";
+  std::string run;
+  for (const std::string& e : w.env) run += e + " ";
+  for (const std::string& a : w.launcher) run += "'" + a + "' ";
+  run += "'" + w.unpack + "'";
+  const std::string script =
+      "cd '" + dir + "' && { printf '\\335\\120\\321\\004\\001\\0\\0\\0\\0\\0\\0\\220big\\0'; "
+      "head -c 2415919104 /dev/zero; } | " + run + " 2> log && "
+      "[ \"$(stat -c %s big)\" = 2415919104 ] && cmp -s -n 2415919104 big /dev/zero";
+  EXPECT_EQ(system(script.c_str()), 0) << ReadFile(dir + "/log");
+  EXPECT_EQ(Visible(ReadFile(dir + "/log")), Visible(TextMode("Good Magic Number. 80826589\r\nOK\r\n")));
+}
 
 }  // namespace
