@@ -64,7 +64,9 @@ command_for() {  # tool dataset mode
   case $1 in
     unpack) echo "cd '$dest' && exec '$unpack' -destdir '$dest/' < '$a.pkg'" ;;
     unpack-pipe) echo "cd '$dest' && cat '$a.pkg' | '$unpack' -destdir '$dest/'" ;;
+    unpack+syncfs) echo "cd '$dest' && '$unpack' -destdir '$dest/' < '$a.pkg' && exec sync -f '$dest'" ;;
     tar) echo "exec tar -xf - -C '$dest' < '$a.tar'" ;;
+    tar-pipe) echo "cat '$a.tar' | tar -xf - -C '$dest'" ;;
     tar+sync) echo "tar -xf - -C '$dest' < '$a.tar' && exec sync" ;;
     cpio) if [ "$3" = replace ]; then u=u; else u=; fi
       echo "cd '$dest' && exec cpio -idm$u --quiet < '$a.cpio'" ;;
@@ -82,18 +84,17 @@ for d in $datasets; do
   case " $parts " in *" install "*) ;; *) continue ;; esac
   files=$(wc -l < <(cd "$work/src/$d" && find . -type f))
   bytes=$(du -sb --apparent-size "$work/src/$d" | cut -f1)
-  tools="unpack unpack-pipe tar tar+sync cpio cat-pkg"
+  tools="unpack unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg"
   [ "$d" = big ] && tools="$tools cat-big"
   for mode in new replace; do
     for ((i = 1; i <= runs; i++)); do
       for tool in $tools; do
-        case $tool in cat-*) [ "$mode" = replace ] && continue ;; esac
-        case $tool in tar+sync) [ "$mode" = new ] && continue ;; esac
+        case $tool in cat-* | unpack+syncfs) [ "$mode" = replace ] && continue ;; esac
         archive=$work/$d.pkg
         case $tool in tar*) archive=$work/$d.tar ;; cpio) archive=$work/$d.cpio ;; esac
         prepare "$d" "$mode" "$archive"
         read -r secs rss < <(measure "$(command_for "$tool" "$d" "$mode")")
-        if [ "${tool%-pipe}" = unpack ] && ! tail -n 1 "$work/stderr" | grep -q '^OK'; then
+        if [ "${tool:0:6}" = unpack ] && ! tail -n 1 "$work/stderr" | grep -q '^OK'; then
           echo "unpack failed on $d/$mode: $(tail -n 2 "$work/stderr")" >&2
           exit 1
         fi
@@ -159,32 +160,44 @@ guarantee() {
   case $1 in
     unpack*) echo "old or new content" ;;
     tar+sync) echo "may be empty (until sync returns)" ;;
-    tar | cpio) echo "may be empty" ;;
+    tar* | cpio) echo "may be empty" ;;
     *) echo "" ;;
   esac
 }
 
+# The median, run by run, of tool b's time over tool a's (a's speed as a
+# multiple of b's).
+speedup() {  # dataset mode a b
+  join <(awk -v d=$1 -v m=$2 -v t=$4 '$1==d && $2==m && $3==t {print $4, $5}' "$results" | sort) \
+       <(awk -v d=$1 -v m=$2 -v t=$3 '$1==d && $2==m && $3==t {print $4, $5}' "$results" | sort) |
+    awk '{print $2 / $3}' | median
+}
+
 # The table: medians over the runs; the ratio to tar is taken run by run
-# (tar's time over the tool's, same run), then its median.
+# (tar's time over the tool's, same run), then its median: tar from a file
+# for the tools that read a file, tar from the same pipe for unpack from a
+# pipe, which is also compared with itself from a file.
 if [ -s "$results" ]; then
-echo "| dataset | mode | tool | wall s | files/s | MB/s | peak RSS MiB | speed vs tar | a replaced file after a power cut |"
-echo "|---|---|---|---:|---:|---:|---:|---:|---|"
+echo "| dataset | mode | tool | wall s | files/s | MB/s | peak RSS MiB | speed vs tar | vs unpack from a file | a replaced file after a power cut |"
+echo "|---|---|---|---:|---:|---:|---:|---:|---:|---|"
 for d in $datasets; do
   for mode in new replace; do
-    for tool in unpack unpack-pipe tar tar+sync cpio cat-pkg cat-big; do
+    for tool in unpack unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg cat-big; do
       grep -q "^$d $mode $tool " "$results" || continue
       secs=$(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $5}' "$results" | median)
       rss=$(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $6}' "$results" | median)
       files=$(awk -v d=$d '$1==d {print $7; exit}' "$results")
       bytes=$(awk -v d=$d '$1==d {print $8; exit}' "$results")
-      ratio=$(join <(awk -v d=$d -v m=$mode '$1==d && $2==m && $3=="tar" {print $4, $5}' "$results" | sort) \
-                    <(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $4, $5}' "$results" | sort) |
-              awk '{print $2 / $3}' | median)
+      reference=tar
+      [ "$tool" = unpack-pipe ] && reference=tar-pipe
+      ratio=$(speedup "$d" "$mode" "$tool" "$reference")
+      self="-"
+      case $tool in unpack-pipe | unpack+syncfs) self=$(printf "%.2fx" "$(speedup "$d" "$mode" "$tool" unpack)") ;; esac
       promise=""
       [ "$mode" = replace ] && promise=$(guarantee "$tool")
-      printf "| %s | %s | %s | %.3f | %.0f | %.1f | %.1f | %.2fx | %s |\n" "$d" "$mode" "$tool" "$secs" \
+      printf "| %s | %s | %s | %.3f | %.0f | %.1f | %.1f | %.2fx | %s | %s |\n" "$d" "$mode" "$tool" "$secs" \
         "$(echo "$files / $secs" | bc -l)" "$(echo "$bytes / 1000000 / $secs" | bc -l)" \
-        "$(echo "$rss / 1024" | bc -l)" "$ratio" "$promise"
+        "$(echo "$rss / 1024" | bc -l)" "$ratio" "$self" "$promise"
     done
   done
 done
