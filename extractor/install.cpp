@@ -261,7 +261,10 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     r->flushError = FlushFileBuffers(r->file) ? ERROR_SUCCESS : GetLastError();
   }
   if (r->flushError != ERROR_SUCCESS) {
-    if (IsOutOfSpace(r->flushError)) return RewriteHeld(*r, r->flushError, log);
+    // Content that came from the stream as it was written is no longer at
+    // hand, and a copy whose flush failed cannot be trusted to be read back
+    // (a file system may drop what it could not place): the old file stays.
+    if (IsOutOfSpace(r->flushError) && !r->content.stream) return RewriteInPlace(*r, r->flushError, log);
     fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
             (int)r->flushError);
     return DropStagedCopy(r->temp, r->file);

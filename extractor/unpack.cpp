@@ -60,7 +60,7 @@ const DWORD kReadEntryMax = 1 << 16;
 // group, which holds at most kPipeGroupBytes of content in memory (after a
 // flush that fails, only memory can be trusted to give it again).
 const DWORD kHeldMax = 1 << 20;
-const unsigned long long kPipeGroupBytes = 4u << 20;
+const unsigned long long kPipeGroupBytes = 3u << 20;
 
 // Ends the run over an entry that is refused before its target is touched:
 // what waits is committed first, as one at a time it would have been, then

@@ -515,7 +515,7 @@ std::vector<UnpackCase> MakeCases() {
        .after = {{"big", Large()}, {"old", Large()}, {"oldTMP", kAbsent}},
        .addressLimit = 8u << 20,
        .inputOnPipe = true},
-      // A group holds at most 4 MiB of content from a pipe: twelve entries of
+      // A group holds at most 3 MiB of content from a pipe: twelve entries of
       // 1 MiB, read whole, never wait together.
       {.name = "replacements from a pipe held within the group's bound",
        .input = Package(TwelveOfOneMiB()),
@@ -523,6 +523,15 @@ std::vector<UnpackCase> MakeCases() {
        .err = kGood + kOk,
        .after = {{"r0", TwelveOfOneMiB()[0].data}, {"r11", TwelveOfOneMiB()[11].data}},
        .addressLimit = 14u << 20,
+       .inputOnPipe = true},
+      // Content of over 1 MiB from a pipe is not at hand again for the direct
+      // rewrite once its flush fails for want of room.
+      {.name = "a flush that fails for want of room, content written as it came: the old file stays",
+       .input = Package({{"big", Large().substr(0, 3u << 20)}, {"next", "n"}}),
+       .before = {{"big", "old"}},
+       .err = kGood + "Line: 207 error flushing file bigTMP error-> 112\r\n",
+       .after = {{"big", "old"}, {"bigTMP", kAbsent}, {"next", kAbsent}},
+       .fault = {"fsync,syncfs", "error=ENOSPC"},
        .inputOnPipe = true},
       {.name = "a pipe cut inside a large new entry removes it",
        .input = Package({{"big", Large()}}).substr(0, 5u << 20),

@@ -7,6 +7,9 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <functional>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "platform/posix_calls.h"
@@ -43,6 +46,19 @@ struct Where {
   size_t length;
 };
 
+// A call that changed the tree, as the power-cut model replays it.
+enum OpKind { kCreate, kUnlink, kRename, kChmod, kWrite, kTruncate, kFlushFile, kFlushVolume };
+struct Op {
+  OpKind kind;
+  int node;
+  int dir = -1;         // create, rename: the folder it goes to
+  std::string name = {};  // create, rename: the name it takes
+  int replaced = -1;    // rename: the entry it replaced
+  mode_t mode = 0;      // create, chmod
+  size_t at = 0;        // write: where; truncate: the length
+  std::string data = {};  // write
+};
+
 struct State {
   std::vector<Node> nodes;      // nodes[0] is the root; numbers are not reused
   std::vector<Descriptor> fds;  // descriptor 3 + i
@@ -53,7 +69,14 @@ struct State {
   unsigned faultNth, faultSeen;
   int faultErr;
   PosixCalls saved;
+  bool recording;
+  std::vector<Node> recorded;  // the tree when recording began
+  std::vector<Op> ops;
 } g;
+
+void Record(const Op& op) {
+  if (g.recording) g.ops.push_back(op);
+}
 
 const int kMaxHops = 40;  // links followed in one resolution, as on Linux
 
@@ -147,8 +170,10 @@ int Find(const char* path, bool follow, Where* w) {
 // The name is copied before the table grows: it may lie in a link's target.
 int NewNode(const Where& w, mode_t mode) {
   std::string name(w.last, w.length);
-  g.nodes.push_back(Node{mode, w.dir, 0, std::move(name), std::string()});
-  return (int)g.nodes.size() - 1;
+  g.nodes.push_back(Node{mode, w.dir, 0, name, std::string()});
+  const int node = (int)g.nodes.size() - 1;
+  Record(Op{kCreate, node, w.dir, name, -1, mode});
+  return node;
 }
 
 int Describe(int node, struct stat* st) {
@@ -190,7 +215,10 @@ int OpenExisting(int node, int flags) {
   if (S_ISDIR(e.mode) && writing) return Error(EISDIR);
   if (S_ISFIFO(e.mode) && writing && e.data.empty()) return Error(ENXIO);
   if (writing && !g.privileged && !(e.mode & S_IWUSR)) return Error(EACCES);
-  if (S_ISREG(e.mode) && writing && (flags & O_TRUNC)) Resize(e, 0);
+  if (S_ISREG(e.mode) && writing && (flags & O_TRUNC)) {
+    Resize(e, 0);
+    Record(Op{kTruncate, node});
+  }
   return Attach(node, writing);
 }
 
@@ -221,16 +249,42 @@ ssize_t FakeWrite(int fd, const void* data, size_t count) {
   if (n == 0 && count > 0) return Error(ENOSPC);
   if (d->offset + n > e.data.size()) Resize(e, d->offset + n);
   memcpy(&e.data[0] + d->offset, data, n);
+  Op op{kWrite, d->node};
+  op.at = d->offset;
+  op.data.assign((const char*)data, n);
+  Record(op);
   d->offset += n;
   return (ssize_t)n;
 }
 
-int FakeFsync(int fd) { return Injected(kMemFsync) ? -1 : FdOf(fd) ? 0 : Error(EBADF); }
+int FakeFsync(int fd) {
+  if (Injected(kMemFsync)) return -1;
+  if (!FdOf(fd)) return Error(EBADF);
+  Record(Op{kFlushFile, FdOf(fd)->node});
+  return 0;
+}
+
+// A volume's flush fails where a file's would.
+int FakeSyncfs(int fd) {
+  if (Injected(kMemFsync)) return -1;
+  if (!FdOf(fd)) return Error(EBADF);
+  Record(Op{kFlushVolume, -1});
+  return 0;
+}
 
 // The package is never a file here (it comes from a stream without a
 // descriptor): nothing is copied from it.
 ssize_t FakeCopyFileRange(int, off_t*, int, off_t*, size_t, unsigned) { return Error(EBADF); }
-ssize_t FakePread(int, void*, size_t, off_t) { return Error(EBADF); }
+
+ssize_t FakePread(int fd, void* data, size_t count, off_t offset) {
+  Descriptor* d = FdOf(fd);
+  if (!d || offset < 0) return Error(d ? EINVAL : EBADF);
+  const std::string& content = g.nodes[d->node].data;
+  const size_t at = (size_t)offset < content.size() ? (size_t)offset : content.size();
+  const size_t n = count < content.size() - at ? count : content.size() - at;
+  memcpy(data, content.data() + at, n);
+  return (ssize_t)n;
+}
 
 int FakeFstat(int fd, struct stat* st) {
   if (Injected(kMemFstat)) return -1;
@@ -244,6 +298,9 @@ int FakeFtruncate(int fd, off_t length) {
   if (!d) return Error(EBADF);
   if (length < 0 || !d->writable || !S_ISREG(g.nodes[d->node].mode)) return Error(EINVAL);
   Resize(g.nodes[d->node], (size_t)length);
+  Op op{kTruncate, d->node};
+  op.at = (size_t)length;
+  Record(op);
   return 0;
 }
 
@@ -266,6 +323,7 @@ int FakeChmod(const char* path, mode_t mode) {
   int err = Find(path, true, &w);
   if (err) return Error(err);
   g.nodes[w.node].mode = (g.nodes[w.node].mode & S_IFMT) | (mode & 07777);
+  Record(Op{kChmod, w.node, -1, "", -1, g.nodes[w.node].mode});
   return 0;
 }
 
@@ -275,6 +333,7 @@ int FakeUnlink(const char* path) {
   int err = Find(path, false, &w);
   if (err) return Error(err);
   if (w.dot || IsDir(w.node)) return Error(EISDIR);
+  Record(Op{kUnlink, w.node});
   g.nodes[w.node].parent = -1;
   Release(w.node);
   return 0;
@@ -303,6 +362,7 @@ int Move(const char* from, const char* to, bool replace) {
   for (int dir = b.dir; !err && dir > 0; dir = g.nodes[dir].parent)
     if (dir == a.node) err = EINVAL;  // a folder into itself
   if (err) return Error(err);
+  Record(Op{kRename, a.node, b.dir, std::string(b.last, b.length), b.node});
   if (b.node >= 0) {
     g.nodes[b.node].parent = -1;
     Release(b.node);
@@ -375,8 +435,7 @@ void MemFsInstall() {
       .free = g.saved.free,
       .copy_file_range = FakeCopyFileRange,
       .pread = FakePread,
-      // A volume's flush fails where a file's would.
-      .syncfs = FakeFsync,
+      .syncfs = FakeSyncfs,
       .descriptor_flags = g.saved.descriptor_flags,
       .dup2 = g.saved.dup2,
       .uname = g.saved.uname,
@@ -401,6 +460,8 @@ void MemFsReset(bool privileged) {
   g.capacity = (uint64_t)1 << 62;  // as good as unlimited, and far from overflow
   g.privileged = privileged;
   g.faultNth = 0;
+  g.recording = false;
+  g.ops.clear();
 }
 
 bool MemFsMake(const char* path, mode_t mode, const char* data, size_t size) {
@@ -433,4 +494,127 @@ int MemFsOpenCount() {
   int open = g.streams;
   for (const Descriptor& d : g.fds) open += d.node >= 0;
   return open;
+}
+
+namespace {
+
+// The content of `node` once the calls before `end` are made.
+std::string ContentAt(int node, size_t end) {
+  std::string data = node < (int)g.recorded.size() ? g.recorded[node].data : std::string();
+  for (size_t i = 0; i < end; ++i) {
+    const Op& op = g.ops[i];
+    if (op.node != node || (op.kind != kWrite && op.kind != kTruncate)) continue;
+    if (op.kind == kTruncate || data.size() < op.at + op.data.size())
+      data.resize(op.kind == kTruncate ? op.at : op.at + op.data.size());
+    data.replace(op.at, op.data.size(), op.data);
+  }
+  return data;
+}
+
+// What file `node` holds after a power cut before call `cut`: what it held
+// at its last flush (of the file, or of the volume) since it was made; else
+// what it held before the run, if nothing wrote to it; else `part` halves of
+// what was written.
+std::string ContentAfterCut(int node, size_t cut, int part) {
+  long made = node < (int)g.recorded.size() ? -1 : 0, flushed = -1;
+  bool written = false;
+  for (size_t i = 0; i < cut; ++i) {
+    const Op& op = g.ops[i];
+    if (op.kind == kCreate && op.node == node) made = (long)i;
+    if ((op.kind == kFlushVolume || (op.kind == kFlushFile && op.node == node)) && (long)i > made)
+      flushed = (long)i;
+    written = written || ((op.kind == kWrite || op.kind == kTruncate) && op.node == node);
+  }
+  if (flushed >= 0) return ContentAt(node, (size_t)flushed);
+  if (!written && made < 0) return g.recorded[node].data;
+  const std::string data = ContentAt(node, cut);
+  return data.substr(0, data.size() * (size_t)part / 2);
+}
+
+// The tree after a power cut before call `cut`, when the changes to the
+// namespace before call `persisted` reached the disk.
+std::vector<Node> CrashState(size_t persisted, size_t cut, int part) {
+  std::vector<Node> nodes = g.recorded;
+  for (size_t i = 0; i < persisted; ++i) {
+    const Op& op = g.ops[i];
+    if (op.kind == kCreate) {
+      if (nodes.size() <= (size_t)op.node) nodes.resize((size_t)op.node + 1, Node{0, -1, 0, "", ""});
+      nodes[op.node] = Node{op.mode, op.dir, 0, op.name, std::string()};
+    } else if (op.kind == kUnlink) {
+      nodes[op.node].parent = -1;
+    } else if (op.kind == kRename) {
+      if (op.replaced >= 0) nodes[op.replaced].parent = -1;
+      nodes[op.node].parent = op.dir;
+      nodes[op.node].name = op.name;
+    } else if (op.kind == kChmod) {
+      nodes[op.node].mode = op.mode;
+    }
+  }
+  for (size_t n = 0; n < nodes.size(); ++n) {
+    nodes[n].opens = 0;
+    if (S_ISREG(nodes[n].mode) && nodes[n].parent >= 0) nodes[n].data = ContentAfterCut((int)n, cut, part);
+  }
+  return nodes;
+}
+
+// What tells two trees apart: every entry a folder names, and what it holds.
+std::string Described(const std::vector<Node>& nodes) {
+  std::string key;
+  for (size_t n = 1; n < nodes.size(); ++n) {
+    const Node& e = nodes[n];
+    if (e.parent < 0) continue;
+    key += std::to_string(e.parent) + "/" + e.name + ":" + std::to_string(e.mode) + ":" +
+           std::to_string(std::hash<std::string>()(e.data)) + ";";
+  }
+  return key;
+}
+
+}  // namespace
+
+void MemFsRecord() {
+  g.recorded = g.nodes;
+  g.ops.clear();
+  g.recording = true;
+}
+
+size_t MemFsPowerCuts(const std::function<void()>& visit) {
+  g.recording = false;
+  const uint64_t capacity = g.capacity;
+  std::set<std::string> seen;
+  size_t states = 0, lastFlush = 0;
+  for (size_t cut = 0; cut <= g.ops.size(); ++cut) {
+    if (cut > 0 && (g.ops[cut - 1].kind == kFlushFile || g.ops[cut - 1].kind == kFlushVolume))
+      lastFlush = cut;
+    for (size_t persisted = lastFlush; persisted <= cut; ++persisted) {
+      for (int part = 0; part <= 2; ++part) {
+        std::vector<Node> nodes = CrashState(persisted, cut, part);
+        if (!seen.insert(Described(nodes)).second) continue;
+        g.fds.clear();
+        g.streams = 0;
+        g.faultNth = 0;
+        g.nodes = std::move(nodes);
+        g.used = 0;
+        for (const Node& e : g.nodes)
+          if (S_ISREG(e.mode) && e.parent >= 0) g.used += e.data.size();
+        g.capacity = capacity;
+        ++states;
+        visit();
+      }
+    }
+  }
+  return states;
+}
+
+std::map<std::string, std::string> MemFsFiles() {
+  std::map<std::string, std::string> files;
+  for (size_t n = 1; n < g.nodes.size(); ++n) {
+    std::string path;
+    int at = (int)n;
+    for (; at > 0 && g.nodes[at].parent >= 0; at = g.nodes[at].parent)
+      path = g.nodes[at].name + (path.empty() ? "" : "/" + path);
+    if (at != 0) continue;  // not reachable from the root
+    const Node& e = g.nodes[n];
+    files[path] = S_ISDIR(e.mode) ? "<directory>" : S_ISLNK(e.mode) ? "<symlink> " + e.data : e.data;
+  }
+  return files;
 }

@@ -10,6 +10,8 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+#include <functional>
+#include <map>
 #include <string>
 
 // The calls that can be made to fail.
@@ -47,5 +49,25 @@ const std::string* MemFsLook(const char* path, bool follow, mode_t* mode);
 
 // Descriptors and folder streams open.
 int MemFsOpenCount();
+
+// Every entry of the tree, by its path from the root ("a/b"): a file's
+// content, "<directory>" for a folder, "<symlink> " and its target.
+std::map<std::string, std::string> MemFsFiles();
+
+// The power-cut model. MemFsRecord keeps the tree as it stands and, from
+// then on, a journal of the calls that change it. MemFsPowerCuts then puts
+// in place, one after the other, every tree a power cut during the recorded
+// calls may leave, and calls `visit` on each (the journal is no longer
+// kept), once for each tree that differs from those before; it returns how
+// many there were. What a cut before call k leaves:
+// - the changes to the namespace (create, delete, rename, modes) reached the
+//   disk in order, up to any call from the last completed flush to k;
+// - a file holds what it held at its last completed flush, of the file or
+//   of the volume;
+// - a file never flushed holds nothing, half, or all of what was written
+//   (any prefix, in three samples);
+// - a file that stood before the run holds its content until it is written.
+void MemFsRecord();
+size_t MemFsPowerCuts(const std::function<void()>& visit);
 
 #endif  // TESTS_FUZZ_MEMFS_H
