@@ -131,7 +131,18 @@ TEST_P(GroupEquivalence, SameLinesSameDisk) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, GroupEquivalence, ::testing::ValuesIn(UnpackCases()),
+// Under the sanitizers every run costs several times as much: there the
+// table runs the rows with something standing before the run, where
+// replacements can wait in a group (the other rows write new files only,
+// which a group commits as they come). The other builds run every row.
+std::vector<UnpackCase> Rows() {
+  std::vector<UnpackCase> rows;
+  for (const UnpackCase& c : UnpackCases())
+    if (!SanitizedBuild() || !c.before.empty()) rows.push_back(c);
+  return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GroupEquivalence, ::testing::ValuesIn(Rows()),
                          [](const auto& info) { return RowTestName(info.index, info.param.name); });
 
 }  // namespace
