@@ -202,6 +202,8 @@ for d in $datasets; do
   done
 done
 echo
+echo "The power-cut column for unpack is what the power-cut model (tests/power_cut_test.cpp) proves; new files, of every tool, may be empty after a power cut unless the run is followed by a flush (unpack+syncfs, tar+sync)."
+echo
 echo "Traced replacement runs of unpack (strace -f -c -w): wall time in fsync and syncfs, system calls per file."
 echo
 for d in $datasets; do
