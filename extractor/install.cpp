@@ -155,13 +155,11 @@ BOOL RewriteInPlace(Replacement& r, DWORD error, FILE* log) {
 // reason other than room (line 204). The old file stays; returns FALSE.
 BOOL Abandon(Replacement& r, DWORD error, FILE* log) {
   char shown[MAX_PATH];
-  CloseIfOpen(r.file);
-  DeleteFileA(r.temp);
   if (ContentLost(error) || error == ERROR_NOT_ENOUGH_MEMORY)
     ReportContentLost(log, error);
   else
     fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
-  return FALSE;
+  return DropStagedCopy(r.temp, r.file);
 }
 
 // The direct rewrite, for content that may still be in the stream: it is
