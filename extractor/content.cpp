@@ -10,24 +10,6 @@ namespace {
 // with an entry. 256 KiB keeps the calls few and the buffer in the cache.
 BYTE g_chunk[1 << 18];
 
-// Writes `size` bytes: a write that stores fewer bytes than asked is
-// followed by another, until all is written or a call fails. Calls WriteFile
-// at least once, so that an invalid handle fails even for no content.
-BOOL WriteAll(HANDLE file, const BYTE* data, DWORD size) {
-  DWORD left = size;
-  do {
-    DWORD written = 0;
-    if (!WriteFile(file, data, left, &written, NULL)) return FALSE;
-    if (written == 0 && left > 0) {
-      SetLastError(ERROR_DISK_FULL);
-      return FALSE;
-    }
-    data += written;
-    left -= written;
-  } while (left > 0);
-  return TRUE;
-}
-
 BOOL Lost() {
   SetLastError(ERROR_HANDLE_EOF);
   return FALSE;

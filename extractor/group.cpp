@@ -149,7 +149,8 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
       }
       return TRUE;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS) return Again(group, target, content, owned, log);
+    if (GetLastError() != ERROR_FILE_EXISTS || !EntryPresent(target))
+      return Again(group, target, content, owned, log);
   }
 
   // A replacement waits behind the others only when its target is none of

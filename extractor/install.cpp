@@ -6,9 +6,14 @@ namespace {
 
 const DWORD kCreateShare = FILE_SHARE_WRITE;
 
-HANDLE CreateForWriting(LPCSTR path, DWORD disposition = CREATE_ALWAYS,
-                        DWORD access = GENERIC_WRITE) {
-  return CreateFileA(path, access, kCreateShare, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+// Opens `path` for writing: a new file (CREATE_NEW), or the one that stands
+// there (OPEN_EXISTING). A link is never followed: a new file is not made
+// through one, and an existing link is opened as it stands, for the caller
+// to see what it is (GetHandleIdentity), with no moment between a look at the
+// name and the open.
+HANDLE CreateForWriting(LPCSTR path, DWORD disposition, DWORD access = GENERIC_WRITE) {
+  return CreateFileA(path, access, kCreateShare, NULL, disposition,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
 // A staged copy is opened for reading too: content that came from a stream
@@ -25,11 +30,7 @@ HANDLE CreateStagedFile(LPCSTR temp) {
 HANDLE CreateStagedCopy(LPCSTR temp) {
   HANDLE file = CreateStagedFile(temp);
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
-  const DWORD leftover = GetFileAttributesA(temp);
-  if (leftover != INVALID_FILE_ATTRIBUTES && (leftover & FILE_ATTRIBUTE_READONLY) &&
-      !(leftover & FILE_ATTRIBUTE_DIRECTORY))
-    SetFileAttributesA(temp, leftover & ~(DWORD)FILE_ATTRIBUTE_READONLY);
-  if (!DeleteFileA(temp)) return INVALID_HANDLE_VALUE;
+  if (!RemoveLeftover(temp)) return INVALID_HANDLE_VALUE;
   return CreateStagedFile(temp);
 }
 
@@ -47,16 +48,23 @@ bool IsIoError(DWORD error) {
          error == ERROR_GEN_FAILURE;
 }
 
-// True for the failures of the one-step replacement that the old road,
-// delete then rename, may get past: a system that cannot replace in one
-// step, or a file that cannot be replaced (a folder: the delete fails too,
-// and says so). Any other failure, an I/O error above all, could let the
-// delete succeed and the rename fail, leaving the name empty.
-bool DeleteMayHelp(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-         error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
-         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
-         error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
+// True for the failures of the one-step replacement that mean the old file
+// cannot be replaced: a folder, a file in use (held open by another program,
+// or a mount point), or one this user may not replace. Deleting it could not
+// help: where the delete fails, it says so no better; where it succeeds (a
+// file that another program holds open with delete sharing is deleted only
+// once that program closes it), the rename may still fail, and the name
+// would end empty.
+bool CannotReplace(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+// True for the failures of a system that cannot replace a file in one step,
+// where the old road, delete then rename, may do it.
+bool NoOneStepReplace(DWORD error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 // Closes and deletes a staged copy that is not to be trusted, once its
@@ -98,21 +106,21 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
 // it: when it cannot be opened (a read-only file, a folder, a volume that
 // fails, no descriptor left), nothing is lost. It is then written over in
 // place, which frees as much room as deleting it would. Only a name whose
-// removal costs no content goes first, for a new file in its place: a
-// symbolic link, and one of several names of a file (the others keep the old
-// content, as they do when a staged copy replaces this one).
+// removal costs no content goes first, for a new file in its place: a link
+// (opened as it stands, never followed), and one of several names of a file
+// (the others keep the old content, as they do when a staged copy replaces
+// this one). A file that cannot be told is not written over.
 HANDLE OpenForRewrite(LPCSTR target) {
-  const DWORD attributes = GetFileAttributesA(target);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    HANDLE file = CreateForWriting(target, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
-      return CreateForWriting(target, CREATE_NEW);
-    FileIdentity id;
-    if (file == INVALID_HANDLE_VALUE || !GetHandleIdentity(file, &id) || id.links <= 1) return file;
-    CloseHandle(file);
-  }
+  HANDLE file = CreateForWriting(target, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? CreateForWriting(target, CREATE_NEW) : file;
+  FileIdentity id;
+  const BOOL told = GetHandleIdentity(file, &id);
+  if (told && !id.link && id.links <= 1) return file;
+  CloseIfOpen(file);
+  if (!told) return INVALID_HANDLE_VALUE;
   DeleteFileA(target);
-  return CreateForWriting(target);
+  return CreateForWriting(target, CREATE_NEW);
 }
 
 // The staged copy could not be made or does not fit (`error` says why): the
@@ -224,10 +232,12 @@ BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
 BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
   if (!EntryPresent(target)) {
     // An absent target is created as a new file only: one that is there all
-    // the same (the presence test failed, or the file came since) is
-    // replaced as an existing one, never truncated in place.
+    // the same (the presence test failed, or the file came since, which a
+    // second test confirms) is replaced as an existing one, never truncated
+    // in place. A name the presence test never finds (one ending in a
+    // separator) is a creation that failed.
     HANDLE file = CreateForWriting(target, CREATE_NEW);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || !EntryPresent(target))
       return WriteNewFile(target, file, content, log);
   }
 
@@ -283,15 +293,14 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   }
   // One step: the name holds the old file, then the new one, never nothing.
   if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return TRUE;
-  if (DeleteMayHelp(GetLastError())) {
-    if (!DeleteFileA(target)) {
-      const DWORD error = GetLastError();
-      fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown),
-              (int)error);
-      return FALSE;
-    }
-    if (MoveFileA(temp, target)) return TRUE;
+  DWORD error = GetLastError();
+  const bool oneStepMissing = NoOneStepReplace(error);
+  if (CannotReplace(error) || (oneStepMissing && !DeleteFileA(target))) {
+    if (oneStepMissing) error = GetLastError();
+    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown), (int)error);
+    return FALSE;
   }
+  if (oneStepMissing && MoveFileA(temp, target)) return TRUE;
   fprintf(log, "Line: 257 error renaming file\r\n");
   return FALSE;
 }

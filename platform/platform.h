@@ -13,10 +13,43 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include "platform/windows_calls.h"
 // Older mingw-w64 headers lack it.
 #ifndef ERROR_DISK_QUOTA_EXCEEDED
 #define ERROR_DISK_QUOTA_EXCEEDED 1295L
 #endif
+// Every KERNEL32 call goes through its slot of g_win32, where a test build
+// can fail it. Only a call is redirected (a name followed by "("), so the
+// table's members and the system's declarations keep their plain names.
+#define CreateFileA(...) g_win32.CreateFileA(__VA_ARGS__)
+#define WriteFile(...) g_win32.WriteFile(__VA_ARGS__)
+#define ReadFile(...) g_win32.ReadFile(__VA_ARGS__)
+#define FlushFileBuffers(...) g_win32.FlushFileBuffers(__VA_ARGS__)
+#define CloseHandle(...) g_win32.CloseHandle(__VA_ARGS__)
+#define SetFilePointer(...) g_win32.SetFilePointer(__VA_ARGS__)
+#define SetFilePointerEx(...) g_win32.SetFilePointerEx(__VA_ARGS__)
+#define SetEndOfFile(...) g_win32.SetEndOfFile(__VA_ARGS__)
+#define GetFileType(...) g_win32.GetFileType(__VA_ARGS__)
+#define GetFileSizeEx(...) g_win32.GetFileSizeEx(__VA_ARGS__)
+#define GetFileInformationByHandle(...) g_win32.GetFileInformationByHandle(__VA_ARGS__)
+#define SetFileInformationByHandle(...) g_win32.SetFileInformationByHandle(__VA_ARGS__)
+#define FindFirstFileA(...) g_win32.FindFirstFileA(__VA_ARGS__)
+#define FindClose(...) g_win32.FindClose(__VA_ARGS__)
+#define GetFileAttributesA(...) g_win32.GetFileAttributesA(__VA_ARGS__)
+#define SetFileAttributesA(...) g_win32.SetFileAttributesA(__VA_ARGS__)
+#define DeleteFileA(...) g_win32.DeleteFileA(__VA_ARGS__)
+#define MoveFileA(...) g_win32.MoveFileA(__VA_ARGS__)
+#define MoveFileExA(...) g_win32.MoveFileExA(__VA_ARGS__)
+#define GetDiskFreeSpaceExA(...) g_win32.GetDiskFreeSpaceExA(__VA_ARGS__)
+#define LocalAlloc(...) g_win32.LocalAlloc(__VA_ARGS__)
+#define LocalFree(...) g_win32.LocalFree(__VA_ARGS__)
+#define GetLastError(...) g_win32.GetLastError(__VA_ARGS__)
+#define SetLastError(...) g_win32.SetLastError(__VA_ARGS__)
+#define lstrcpyA(...) g_win32.lstrcpyA(__VA_ARGS__)
+#define lstrcatA(...) g_win32.lstrcatA(__VA_ARGS__)
+#define lstrcmpA(...) g_win32.lstrcmpA(__VA_ARGS__)
+#define lstrcmpiA(...) g_win32.lstrcmpiA(__VA_ARGS__)
 #else
 #include "platform/win32_posix.h"
 #endif
@@ -35,9 +68,37 @@ inline BOOL PathPresent(LPCSTR path) {
 // True when something stands at `path`, its name taken as it is: the
 // presence test of a package entry. On Windows that is PathPresent, as no
 // file name holds a wildcard there; on Linux, where * ? < > " are ordinary
-// characters of a name, no pattern is read. A name that ends in a separator
-// names nothing, as on Windows.
+// characters of a name, no pattern is read. The empty name, and a name that
+// ends in a separator, name nothing, as on Windows, on both builds whatever
+// the layer underneath answers.
 BOOL EntryPresent(LPCSTR path);
+
+// Writes all `size` bytes of `data` to `file` at its position. A write that
+// stores fewer bytes than asked is followed by another for the rest, so that
+// only the volume's own failure ends it, with that failure's code (a write
+// that stores nothing at all is a full volume, ERROR_DISK_FULL). Calls
+// WriteFile at least once, so that an invalid handle fails even for no data.
+inline BOOL WriteAll(HANDLE file, const void* data, DWORD size) {
+  const BYTE* from = (const BYTE*)data;
+  DWORD left = size;
+  do {
+    DWORD written = 0;
+    if (!WriteFile(file, from, left, &written, NULL)) return FALSE;
+    if (written == 0 && left > 0) {
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
+    }
+    from += written;
+    left -= written;
+  } while (left > 0);
+  return TRUE;
+}
+
+// Removes the file `path` names, never what a link there points to: a link
+// goes itself, and a read-only file loses read-only first (on Windows
+// through a handle opened on the name as it stands, never through a reparse
+// point). Fails as DeleteFileA does: a folder stays, ERROR_ACCESS_DENIED.
+BOOL RemoveLeftover(LPCSTR path);
 
 // Makes the process boundary behave as on Windows, before anything else is
 // opened: a standard descriptor (0, 1, 2) that is closed is opened on the
@@ -101,10 +162,12 @@ struct FileIdentity {
   unsigned long long index;
   unsigned long links;  // the names the file has
   BOOL folder;
+  BOOL link;  // a link itself (a reparse point), opened as it stands
 };
 // Of the file `path` names, following links. FALSE when nothing is there.
 BOOL GetFileIdentity(LPCSTR path, FileIdentity* id);
-// Of an open file.
+// Of an open file: of a link itself when it was opened with
+// FILE_FLAG_OPEN_REPARSE_POINT.
 BOOL GetHandleIdentity(HANDLE file, FileIdentity* id);
 
 #endif  // PLATFORM_PLATFORM_H

@@ -29,9 +29,29 @@ const DWORD kForeignBits = 0x70000000u;
 
 }  // namespace
 
+namespace {
+
+// The symbolic link `path` itself, for a caller that asked to open a link as
+// it stands: a handle that fstat describes, and no write goes through.
+HANDLE OpenLinkItself(LPCSTR path) {
+  const int fd = g_posix.open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  const int err = g_posix.fstat(fd, &st) != 0 ? errno : S_ISLNK(st.st_mode) ? 0 : ELOOP;
+  if (err == 0) return HandleOf(fd);
+  g_posix.close(fd);
+  Fail(err, path);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
                    DWORD flags, HANDLE templ) {
-  (void)share, (void)security, (void)flags, (void)templ;
+  (void)share, (void)security, (void)templ;
   if (!(access & GENERIC_WRITE) ||
       (disposition != CREATE_ALWAYS && disposition != CREATE_NEW && disposition != OPEN_EXISTING)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -64,6 +84,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
   // truncated, and only for CREATE_ALWAYS; a device is written as it is; a
   // pipe or a socket is refused.
   int fd = g_posix.open(path, mode | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  if (fd < 0 && errno == ELOOP && disposition == OPEN_EXISTING && (flags & FILE_FLAG_OPEN_REPARSE_POINT))
+    return OpenLinkItself(path);
   if (fd < 0) {
     Fail(errno, path);
     return INVALID_HANDLE_VALUE;
@@ -166,6 +188,16 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     mode |= S_IWUSR;
   if (mode == (st.st_mode & 07777)) return TRUE;
   return g_posix.chmod(path, mode) == 0 ? TRUE : Fail(errno, path);
+}
+
+BOOL RemoveLeftover(LPCSTR path) {
+  // Each call looks at the name as it stands: a link is described, keeps
+  // its mode and is unlinked itself.
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    SetFileAttributesA(path, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+  return DeleteFileA(path);
 }
 
 BOOL DeleteFileA(LPCSTR path) {
@@ -344,6 +376,7 @@ void IdentityOf(const struct stat& st, FileIdentity* id) {
   id->index = (unsigned long long)st.st_ino;
   id->links = (unsigned long)st.st_nlink;
   id->folder = S_ISDIR(st.st_mode);
+  id->link = S_ISLNK(st.st_mode);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ typedef union _ULARGE_INTEGER {
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define MOVEFILE_WRITE_THROUGH 0x8u
 #define LMEM_FIXED 0x0u
@@ -104,7 +105,10 @@ BOOL FindClose(HANDLE find);
 // owner write permission counts as read-only and is refused with
 // ERROR_ACCESS_DENIED, as on Windows. Unlike Windows, a symbolic link in the
 // last component is never followed (ERROR_CANT_RESOLVE_FILENAME), and a pipe
-// or socket is refused (ERROR_ACCESS_DENIED).
+// or socket is refused (ERROR_ACCESS_DENIED). With OPEN_EXISTING and
+// FILE_FLAG_OPEN_REPARSE_POINT, a link there is opened itself, as Windows
+// opens a reparse point: a handle that tells what it is (GetHandleIdentity)
+// and takes no write.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
                    DWORD flags, HANDLE templ);
 // Writes all `count` bytes or fails (ERROR_DISK_FULL when the volume is full,

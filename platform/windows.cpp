@@ -1,6 +1,8 @@
 // The few helpers the Windows build adds to KERNEL32 and the runtime.
 #include "platform/platform.h"
 
+#include <string.h>
+
 // The runtime's standard streams are in text mode already.
 FILE* OpenTextStream(FILE* stream) { return stream; }
 
@@ -20,7 +22,41 @@ HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
 }
 
 // No Windows file name holds a wildcard: the pattern search finds the name.
-BOOL EntryPresent(LPCSTR path) { return PathPresent(path); }
+// The empty name and a folder's name with a separator after it name no file:
+// Windows finds nothing there, and neither does this test, whatever a layer
+// that stands in for Windows (Wine) answers.
+BOOL EntryPresent(LPCSTR path) {
+  const size_t length = strlen(path);
+  if (length == 0 || path[length - 1] == '/' || path[length - 1] == '\\') {
+    SetLastError(length == 0 ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  return PathPresent(path);
+}
+
+BOOL RemoveLeftover(LPCSTR path) {
+  // Opened as it stands, a link is never followed: its own attributes come
+  // back, and the read-only bit is cleared only on a plain file, through
+  // the handle. DeleteFileA removes a link itself, never what it points to.
+  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                            NULL);
+  if (file != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+        !(info.dwFileAttributes & kept)) {
+      // Times of 0 are left as they are; attributes of 0 would be too.
+      FILE_BASIC_INFO basic = {};
+      basic.FileAttributes = info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY;
+      if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    }
+    CloseHandle(file);
+  }
+  return DeleteFileA(path);
+}
 
 BOOL TruncateFile(HANDLE file) {
   return SetFilePointer(file, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
@@ -53,7 +89,8 @@ BOOL StreamSeek(FILE* stream, long long position) {
 BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
   // Windows copies between handles only through memory. The reads move the
   // source's file pointer, which the runtime's stream relies on: it is put
-  // back afterwards.
+  // back afterwards. A read may bring fewer bytes than asked, and each is
+  // written whole before the next read.
   static BYTE buffer[1 << 18];
   LARGE_INTEGER zero, position;
   zero.QuadPart = 0;
@@ -68,8 +105,7 @@ BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size
       SetLastError(ERROR_HANDLE_EOF);
       ok = FALSE;
     }
-    DWORD written = 0;
-    ok = ok && WriteFile(to, buffer, got, &written, NULL);
+    ok = ok && WriteAll(to, buffer, got);
     offset += got;
     size -= got;
   }
@@ -91,6 +127,7 @@ BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
   id->index = (unsigned long long)info.nFileIndexHigh << 32 | info.nFileIndexLow;
   id->links = info.nNumberOfLinks;
   id->folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  id->link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   return TRUE;
 }
 

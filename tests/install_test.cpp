@@ -76,12 +76,15 @@ std::vector<SeamCase> SeamCases() {
       {"a replacement that fails with an I/O error keeps the old file",
        [] { g_posix.rename = [](const char*, const char*) { return errno = EIO, -1; }; },
        "Line: 257 error renaming file\r\n", "old", "new", FALSE},
-      {"where one step is refused, the delete and the rename",
-       [] { g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; }; }, "",
+      {"a replacement refused keeps the old file, nothing deleted",
+       [] { g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; }; },
+       "Line: 252 Error deleting file t error-> 5\r\n", "old", "new", FALSE},
+      {"where one step is not supported, the delete and the rename",
+       [] { g_posix.rename = [](const char*, const char*) { return errno = EINVAL, -1; }; }, "",
        "new", "<absent>", TRUE},
       {"and a rename that then fails leaves the name empty",
        [] {
-         g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; };
+         g_posix.rename = [](const char*, const char*) { return errno = EINVAL, -1; };
          g_posix.rename_noreplace = [](const char*, const char*) { return errno = EIO, -1; };
        },
        "Line: 257 error renaming file\r\n", "<absent>", "new", FALSE},
@@ -130,9 +133,9 @@ std::vector<SeamCase> SeamCases() {
       {"a flush that fails with an I/O error leaves the old file alone",
        [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
        "Line: 207 error flushing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
-      {"old file that cannot be replaced nor deleted",
+      {"without a one-step replace, an old file that cannot be deleted",
        [] {
-         g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; };
+         g_posix.rename = [](const char*, const char*) { return errno = EINVAL, -1; };
          g_posix.unlink = [](const char*) { return errno = EBUSY, -1; };
        },
        "Line: 252 Error deleting file t error-> 32\r\n", "old", "new", FALSE},
