@@ -54,11 +54,11 @@ ExternalProject_Add(windows_programs
   BINARY_DIR ${WINDOWS_BUILD_DIR}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
              -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar platform_probe
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar platform_probe unpack_faults
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${WINDOWS_BUILD_DIR}/unpack.exe ${WINDOWS_BUILD_DIR}/Vellomar.exe
-                   ${WINDOWS_BUILD_DIR}/platform_probe.exe)
+                   ${WINDOWS_BUILD_DIR}/platform_probe.exe ${WINDOWS_BUILD_DIR}/unpack_faults.exe)
 
 set(WINE_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/wine-prefix)
 add_test(NAME wine_prefix_start COMMAND sh ${WINE_RUNNER} --start ${WINE_PREFIX})
@@ -67,12 +67,14 @@ set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix TIM
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 
 add_executable(windows_tests windows_e2e_test.cpp windows_truncation_test.cpp pe_headers_test.cpp
-                             platform_facts_test.cpp checker_windows_test.cpp)
+                             platform_facts_test.cpp checker_windows_test.cpp
+                             windows_driver.cpp windows_fault_matrix_test.cpp)
 target_compile_definitions(windows_tests PRIVATE
   UNPACK_PATH="$<TARGET_FILE:unpack>" VELLOMAR_PATH="$<TARGET_FILE:Vellomar>"
   WINDOWS_UNPACK_PATH="${WINDOWS_BUILD_DIR}/unpack.exe"
   WINDOWS_VELLOMAR_PATH="${WINDOWS_BUILD_DIR}/Vellomar.exe"
   WINDOWS_PROBE_PATH="${WINDOWS_BUILD_DIR}/platform_probe.exe"
+  WINDOWS_FAULTS_PATH="${WINDOWS_BUILD_DIR}/unpack_faults.exe"
   WINE_RUNNER="${WINE_RUNNER}" WINE_PREFIX="${WINE_PREFIX}" OBJDUMP_PATH="${MINGW_OBJDUMP}")
 target_link_libraries(windows_tests PRIVATE checker_cases GTest::gtest_main)
 add_dependencies(windows_tests windows_programs unpack Vellomar)

@@ -40,7 +40,7 @@ TEST_P(CheckerEndToEnd, Row) {
   std::string skipped;
   if (c.volume != Volume::kAny && !MountVolume(dir / "vol", VolumeBytes(c.volume), &volume, &skipped))
     SKIP_UNLESS_CI(skipped);
-  Prepare(dir, c.before);
+  Prepare(dir.path(), c.before);
 
   std::vector<std::string> argv = {VELLOMAR_PATH};
   argv.insert(argv.end(), c.args.begin(), c.args.end());

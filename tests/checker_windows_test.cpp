@@ -22,7 +22,7 @@ bool RunCheckerRow(const Build& build, const CheckerCase& c, Outcome* outcome,
   std::unique_ptr<TmpfsVolume> volume;
   if (c.volume != Volume::kAny && !MountVolume(dir / "vol", VolumeBytes(c.volume), &volume, skipped))
     return false;
-  Prepare(dir, c.before);
+  Prepare(dir.path(), c.before);
   outcome->run = RunOn(build, build.vellomar, c.args, "", dir.path());
   outcome->disk = Snapshot(dir.path());
   return true;

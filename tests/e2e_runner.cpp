@@ -85,16 +85,16 @@ bool MountVolume(const std::string& path, uint64_t bytes, std::unique_ptr<TmpfsV
   return false;
 }
 
-void Prepare(const ScratchDir& dir, const std::vector<Before>& before) {
+void Prepare(const std::string& root, const std::vector<Before>& before) {
   for (const Before& b : before) {
-    std::string path = dir / b.path;
+    std::string path = root + "/" + b.path;
     if (b.content == kDirectory) {
       MakeDirs(path);
       continue;
     }
     MakeDirs(path.substr(0, path.rfind('/')));
     if (b.content.compare(0, kSecondNameOf.size(), kSecondNameOf) == 0)
-      EXPECT_EQ(link((dir / b.content.substr(kSecondNameOf.size())).c_str(), path.c_str()), 0) << path;
+      EXPECT_EQ(link((root + "/" + b.content.substr(kSecondNameOf.size())).c_str(), path.c_str()), 0) << path;
     else if (b.content.compare(0, kSymlinkTo.size(), kSymlinkTo) == 0)
       EXPECT_EQ(symlink(b.content.substr(kSymlinkTo.size()).c_str(), path.c_str()), 0) << path;
     else
@@ -212,7 +212,7 @@ RunResult RunRowOnce(const Build& build, const UnpackCase& c, const std::vector<
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
   if (c.needsTmpfs && !MountVolume(dir / "vol", c.volumeBytes, &volume, skipped)) return RunResult();
-  Prepare(dir, c.before);
+  Prepare(dir.path(), c.before);
   RunResult r = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,
                       c.inputOnPipe);
   if (disk) *disk = Snapshot(dir.path());

@@ -82,7 +82,7 @@ bool MountVolume(const std::string& path, uint64_t bytes, std::unique_ptr<TmpfsV
                  std::string* skipped);
 
 // Puts what a row needs in its scratch folder before the run.
-void Prepare(const ScratchDir& dir, const std::vector<Before>& before);
+void Prepare(const std::string& root, const std::vector<Before>& before);
 
 // One entry on disk: a file's bytes (or kDirectory, or "<symlink> target")
 // and its permission bits.

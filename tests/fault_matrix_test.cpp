@@ -20,95 +20,19 @@
 #include <set>
 
 #include "tests/e2e_runner.h"
+#include "tests/fault_scenarios.h"
 #include "tests/unpack_cases.h"
 
 namespace {
 
-struct Scenario {
-  const char* name;
-  std::vector<Before> before;     // in the scratch folder; targets are in dest/
-  std::vector<PackEntry> entries;  // names under dest/
-  // The staged copy cannot be written: the old file goes before the new one
-  // is written, so it may end absent or partly written.
-  bool directRewrite = false;
-};
-
-const std::string kVictimContent = "a file of the system, outside every target";
-
-const std::vector<Scenario>& Scenarios() {
-  static const std::vector<Scenario> scenarios = {
-      {"staged replacement",
-       {{"dest/old", "the old content"}, {"dest/ro", "read-only old", 0444}},
-       {{"new", "a new file"}, {"old", "the replacing content"}, {"ro", "new read-only"},
-        {"empty", ""}}},
-      {"direct rewrite",
-       {{"dest/d", "old content of d"}, {"dest/dTMP", kDirectory}},
-       {{"d", "the new content of d"}, {"after", "installed after it"}},
-       true},
-      // dest/fTMP is a link to victim, outside dest (made by the test).
-      {"planted link", {{"dest/f", "old f"}}, {{"f", "new f"}}},
-      // Content over 64 KiB is copied from the package, not read.
-      {"copied from the package",
-       {{"dest/big", "the old big file"}},
-       {{"big", std::string(100 << 10, 'b')}, {"fresh", std::string(70 << 10, 'f')}}},
-  };
-  return scenarios;
-}
-
-// Makes a scenario's folder: dest/ and what stands in it, and for the planted
-// link the victim beside it.
-void Stage(const ScratchDir& dir, const Scenario& s) {
-  MakeDirs(dir / "dest");
-  Prepare(dir, s.before);
-  if (std::string(s.name) == "planted link") {
-    WriteFile(dir / "victim", kVictimContent);
-    EXPECT_EQ(symlink("../victim", (dir / "dest/fTMP").c_str()), 0);
-  }
-}
-
 RunResult RunScenario(const ScratchDir& dir, const Scenario& s, std::vector<std::string> strace,
                       RunOptions options = RunOptions()) {
-  Stage(dir, s);
+  StageScenario(dir.path(), s);
   strace.push_back(UNPACK_PATH);
   strace.push_back("-destdir");
   strace.push_back("dest/");
   options.cwd = dir.path();
   return RunProgram(strace, Package(s.entries), options);
-}
-
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Checks the disk after a run that was killed (`killed`) or failed at one
-// call; `rewritten` when the run took the direct rewrite for want of room.
-// Returns what is wrong, or "".
-std::string DiskFault(const Scenario& s, const Disk& disk, bool killed, bool rewritten = false) {
-  std::map<std::string, std::string> old;
-  for (const Before& b : s.before) old[b.path] = b.content;
-  std::set<std::string> allowed = {"dest", "dest/fTMP", "victim"};
-  for (const Before& b : s.before) allowed.insert(b.path);
-  for (const PackEntry& e : s.entries) {
-    const std::string target = "dest/" + e.name, temp = target + "TMP";
-    allowed.insert(target);
-    allowed.insert(temp);
-    auto at = disk.find(target);
-    const std::string now = at == disk.end() ? kAbsent : at->second.content;
-    if (now == e.data) continue;
-    if (old.count(target)) {
-      if (now == old[target]) continue;
-      if ((s.directRewrite || rewritten) && (now == kAbsent || StartsWith(e.data, now))) continue;
-      return target + " holds " + Shown(now);
-    }
-    if (now == kAbsent || (killed && StartsWith(e.data, now))) continue;
-    return "new file " + target + " holds " + Shown(now);
-  }
-  for (const auto& entry : disk)
-    if (!allowed.count(entry.first)) return entry.first + " appeared";
-  auto victim = disk.find("victim");
-  if (victim != disk.end() && victim->second.content != kVictimContent)
-    return "the file behind the link was written: " + Shown(victim->second.content);
-  return "";
 }
 
 // One call made by the traced run: its name, which invocation of that name
@@ -212,35 +136,6 @@ bool StraceUsable(std::string* why) {
   return StraceInstalled(why);
 }
 
-// Checks what a run that ended in "OK" left: every target holds its
-// content, and nothing is wrong besides.
-void ExpectInstalled(const Scenario& s, const Disk& disk, const std::string& where) {
-  for (const PackEntry& e : s.entries) {
-    auto at = disk.find("dest/" + e.name);
-    EXPECT_TRUE(at != disk.end() && at->second.content == e.data) << where << ": dest/" << e.name;
-  }
-  EXPECT_EQ(DiskFault(s, disk, false), "") << where;
-}
-
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
-
-// Checks a run that failed at `where` and went on: its status, its last
-// line, and the disk.
-void ExpectFailedRun(const Scenario& s, const RunResult& r, const Disk& disk, const std::string& where) {
-  EXPECT_EQ(r.status, 0) << where;
-  const size_t last = r.err.rfind('\n', r.err.size() - 2) + 1;
-  const std::string lastLine = r.err.substr(last);
-  const bool ok = lastLine == "OK\r\r\n";
-  EXPECT_TRUE(ok || StartsWith(lastLine, "Line: ")) << where << ": " << Visible(r.err);
-  // A volume without room lets the direct rewrite write over the old file.
-  const bool rewritten = where.find("ENOSPC") != std::string::npos &&
-                         r.err.find("Line: 205") != std::string::npos;
-  if (ok)
-    ExpectInstalled(s, disk, where);
-  else
-    EXPECT_EQ(DiskFault(s, disk, false, rewritten), "") << where << ": " << Visible(r.err);
-}
-
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<Scenario, bool>> {};
 
 TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
@@ -300,7 +195,7 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
       if (staged && error == "EIO" && (site.call == "write" || site.call == "fsync")) {
         EXPECT_EQ(r.err.find("Line: 205"), std::string::npos) << where << ": " << Visible(r.err);
       }
-      ExpectFailedRun(s, r, disk, where);
+      ExpectFailedRun(s, r, disk, where, error == "ENOSPC");
     }
     // Standard error that keeps failing is the process boundary's row.
     for (const std::string& error : toStderr ? std::vector<std::string>() : LastingErrorsOf(site)) {
@@ -313,7 +208,8 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
       }
       RunResult r = RunScenario(dir, s, strace, input);
       ++runs;
-      ExpectFailedRun(s, r, Snapshot(dir.path()), site.line + " failing from then on with " + error);
+      ExpectFailedRun(s, r, Snapshot(dir.path()), site.line + " failing from then on with " + error,
+                      error == "ENOSPC");
     }
     if (toStderr) stderrOffset += (size_t)site.result;
   }
@@ -322,7 +218,7 @@ TEST_P(FaultMatrix, KilledOrFailingAtEveryCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Linux, FaultMatrix,
-                         ::testing::Combine(::testing::ValuesIn(Scenarios()), ::testing::Bool()),
+                         ::testing::Combine(::testing::ValuesIn(FaultScenarios()), ::testing::Bool()),
                          [](const auto& info) {
                            return RowTestName(info.index, std::get<0>(info.param).name) +
                                   (std::get<1>(info.param) ? "_pipe" : "_file");
@@ -332,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(Linux, FaultMatrix,
 // without its diagnostics, and so must Linux, leaving exactly what a run with
 // a working standard error leaves.
 TEST(ProcessBoundary, StandardErrorGoneInstallsEverything) {
-  for (const Scenario& s : Scenarios()) {
+  for (const Scenario& s : FaultScenarios()) {
     ScratchDir reference;
     RunScenario(reference, s, {});
     for (bool closed : {false, true}) {

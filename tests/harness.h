@@ -88,6 +88,10 @@ struct FailingSource {
 };
 FILE* OpenFailingSource(FailingSource* source);
 
+inline bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
+
 // Bytes made visible: printable ASCII as is, the rest as \xNN, \r and \n.
 std::string Visible(const std::string& bytes);
 

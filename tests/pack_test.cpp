@@ -43,10 +43,6 @@ std::string Sparse(uint64_t size) {
   return kSparse + std::to_string(size);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-
 // Makes the files of `tree` under `root`, with the folders they need.
 void MakeTree(const std::string& root, const std::vector<Before>& tree) {
   for (const Before& b : tree) {

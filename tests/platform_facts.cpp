@@ -174,7 +174,7 @@ const std::vector<PlatformFact>& PlatformFacts() {
 
 void ExpectPlatformFacts(const Build& build, const std::string& probe) {
   ScratchDir dir;
-  Prepare(dir, kFixture);
+  Prepare(dir.path(), kFixture);
   ASSERT_EQ(symlink("file", (dir / "link").c_str()), 0);
   std::string script;
   for (const PlatformFact& f : PlatformFacts()) script += f.command + "\n";

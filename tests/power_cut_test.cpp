@@ -24,8 +24,6 @@ namespace {
 
 typedef std::map<std::string, std::string> Files;
 
-bool StartsWith(const std::string& s, const std::string& head) { return s.compare(0, head.size(), head) == 0; }
-
 // Runs unpack on the tree; returns its log.
 std::string Unpack(const UnpackCase& c) {
   char* text = nullptr;
@@ -114,7 +112,7 @@ TEST_P(PowerCut, OldOrNewAndTheSameRunRecovers) {
   for (const UnpackCase& c : UnpackCases())
     if (std::string(c.name) == GetParam()) row = &c;
   ASSERT_TRUE(row) << GetParam();
-  const UnpackCase& c = *row;
+  const UnpackCase c = Filled(*row);
   SeamGuard guard;
   MemFsInstall();
   Stage(c);

@@ -32,39 +32,37 @@ std::string One(const std::string& name, const std::string& data) {
   return Package({{name, data}});
 }
 
-// Content that does not fit the 1 MiB volume, and content half its size.
-const std::string kHuge(2 << 20, 'H');
-const std::string kHalf(600 << 10, 'N');
-const std::string kHalfOld(600 << 10, 'o');
-const std::string kThird(300 << 10, 'T');
-const std::string kThirdOld(300 << 10, 't');
+// Content that does not fit the 1 MiB volume, content over half its size,
+// and content a third of it.
+std::string Huge() { return std::string(2 << 20, 'H'); }
+std::string Half(char c) { return std::string(600 << 10, c); }
+std::string Third(char c) { return std::string(300 << 10, c); }
 
-// 12 MiB, more than an 8 MiB address space holds, in a pattern that shows a
-// misplaced byte.
-const std::string& Large() {
-  static const std::string large = [] {
-    std::string s(12u << 20, '\0');
-    for (size_t i = 0; i < s.size(); ++i) s[i] = (char)(i % 251);
-    return s;
-  }();
-  return large;
+// The first `size` bytes of 12 MiB, more than an 8 MiB address space holds,
+// in a pattern that shows a misplaced byte.
+std::string Large(size_t size = 12u << 20) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < s.size(); ++i) s[i] = (char)(i % 251);
+  return s;
 }
 
-// Twelve entries of 1 MiB, r0 to r11, and the old files they replace.
-const std::vector<PackEntry>& TwelveOfOneMiB() {
-  static const std::vector<PackEntry> entries = [] {
-    std::vector<PackEntry> e;
-    for (int i = 0; i < 12; ++i) e.push_back({"r" + std::to_string(i), Large().substr(i, 1 << 20)});
-    return e;
-  }();
-  return entries;
+// Twelve entries of 1 MiB, r0 to r11.
+std::vector<PackEntry> TwelveOfOneMiB() {
+  const std::string large = Large();
+  std::vector<PackEntry> e;
+  for (int i = 0; i < 12; ++i) e.push_back({"r" + std::to_string(i), large.substr(i, 1 << 20)});
+  return e;
 }
 
-std::vector<Before> OldFilesOf(const std::vector<PackEntry>& entries) {
-  std::vector<Before> old;
-  for (const PackEntry& e : entries) old.push_back({e.name, "old"});
-  return old;
+// Two entries larger than an 8 MiB address space, the second replacing "old".
+void TwoLargeEntries(UnpackCase* c) {
+  const std::string large = Large();
+  c->input = Package({{"big", large}, {"old", large}});
+  c->after = {{"big", large}, {"old", large}, {"oldTMP", kAbsent}};
 }
+
+// A stream cut 5 MiB into an entry of 12 MiB.
+void LargeEntryCut(UnpackCase* c) { c->input = Package({{"big", Large()}}).substr(0, 5u << 20); }
 
 // 200 files with names of 250 characters, then 20 names of 240 '<' and a
 // few characters: patterns that cost pattern x name^2 steps per name for a
@@ -329,40 +327,85 @@ std::vector<UnpackCase> MakeCases() {
        {{"ro", "old", 0444}}},
 
       // A volume that fills up: vol is a 1 MiB tmpfs.
-      {"full volume: the staged copy does not fit, the direct rewrite does",
-       {"-destdir", "vol/"},
-       Package({{"big", kHalf}, {"next", "n"}}),
-       {{"vol/big", kHalfOld}},
-       kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
-           "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" + kRewritten + kOk,
-       {{"vol/big", kHalf}, {"vol/bigTMP", kAbsent}, {"vol/next", "n"}},
-       true},
-      {"full volume: the content does not fit at all",
-       {"-destdir", "vol/"},
-       One("big", kHuge),
-       {{"vol/big", "old"}},
-       kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
-           "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" +
-           "Line: 229 error writing file error-> 112\r\n",
-       {{"vol/bigTMP", kAbsent}},
-       true},
-      {"full volume: a new file that does not fit is not left partial",
-       {"-destdir", "vol/"},
-       Package({{"small", "s"}, {"big", kHuge}}),
-       {},
-       kGood + "Line: 181 error writing file to disk error-> 112\r\n",
-       {{"vol/small", "s"}, {"vol/big", kAbsent}},
-       true},
+      {.name = "full volume: the staged copy does not fit, the direct rewrite does",
+       .args = {"-destdir", "vol/"},
+       .err = kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
+              "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" + kRewritten + kOk,
+       .needsTmpfs = true,
+       .bytes = [](UnpackCase* c) {
+         c->input = Package({{"big", Half('N')}, {"next", "n"}});
+         c->before = {{"vol/big", Half('o')}};
+         c->after = {{"vol/big", Half('N')}, {"vol/bigTMP", kAbsent}, {"vol/next", "n"}};
+       }},
+      {.name = "full volume: the content does not fit at all",
+       .args = {"-destdir", "vol/"},
+       .before = {{"vol/big", "old"}},
+       .err = kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
+              "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" +
+              "Line: 229 error writing file error-> 112\r\n",
+       .after = {{"vol/bigTMP", kAbsent}},
+       .needsTmpfs = true,
+       .bytes = [](UnpackCase* c) { c->input = One("big", Huge()); }},
+      {.name = "full volume: a new file that does not fit is not left partial",
+       .args = {"-destdir", "vol/"},
+       .err = kGood + "Line: 181 error writing file to disk error-> 112\r\n",
+       .after = {{"vol/small", "s"}, {"vol/big", kAbsent}},
+       .needsTmpfs = true,
+       .bytes = [](UnpackCase* c) { c->input = Package({{"small", "s"}, {"big", Huge()}}); }},
+
+      // A write that stores only part of what it was given (the volume
+      // fills up in its middle) is followed by another for the rest, which
+      // fails: on a volume with 88 KiB left, the staged copy of 200,000 bytes
+      // does not fit, nor does the direct rewrite, and a new file is removed.
+      {.name = "a nearly full volume: a short write is not taken for the whole",
+       .args = {"-destdir", "vol/"},
+       .err = kGood + "Line: 205 Could not write vol/g/hTMP file to disk 112\r\n" +
+              "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" +
+              "Line: 229 error writing file error-> 112\r\n",
+       .after = {{"vol/g/hTMP", kAbsent}},
+       .needsTmpfs = true,
+       .volumeBytes = 512u << 10,
+       .bytes = [](UnpackCase* c) {
+         c->input = One("g/h", std::string(200000, 'G'));
+         c->before = {{"vol/g/h", std::string(50000, 'h')}, {"vol/filler", std::string(380000, '\0')}};
+         c->after.push_back({"vol/g/h", std::string(143360, 'G')});
+       }},
+      {.name = "a nearly full volume: a new file cut short is removed",
+       .args = {"-destdir", "vol/"},
+       .err = kGood + "Line: 181 error writing file to disk error-> 112\r\n",
+       .after = {{"vol/g/h", kAbsent}},
+       .needsTmpfs = true,
+       .volumeBytes = 512u << 10,
+       .bytes = [](UnpackCase* c) {
+         c->input = One("g/h", std::string(200000, 'G'));
+         c->before = {{"vol/g", kDirectory}, {"vol/filler", std::string(380000, '\0')}};
+       }},
+      // A name that ends in a separator names no file: the creation fails, and
+      // a user's file named like its staged copy is left alone.
+      {.name = "an entry named as a folder with a separator after it",
+       .args = {"-destdir", "out/"},
+       .input = One("sub/", "new"),
+       .before = {{"out/sub/TMP", "a user's file"}},
+       .err = kGood + "Line: 181 error writing file to disk error-> 6\r\n",
+       .after = {{"out/sub/TMP", "a user's file"}}},
+      {.name = "an empty name after a prefix that ends in a separator",
+       .args = {"-destdir", "out/"},
+       .input = One("", "new"),
+       .before = {{"out/TMP", "a user's file"}},
+       .err = kGood + "Line: 181 error writing file to disk error-> 6\r\n",
+       .after = {{"out/TMP", "a user's file"}}},
 
       // Replacements wait in a group for one flush; each of these rows
       // ends as the one-at-a-time order ends.
-      {"full volume: a staged copy that fits once the waiting old files go",
-       {"-destdir", "vol/"},
-       Package({{"a", kThird}, {"b", kThird}}),
-       {{"vol/a", kThirdOld}, {"vol/b", kThirdOld}},
-       kGood + kOk,
-       {{"vol/a", kThird}, {"vol/b", kThird}, {"vol/aTMP", kAbsent}, {"vol/bTMP", kAbsent}},
-       true},
+      {.name = "full volume: a staged copy that fits once the waiting old files go",
+       .args = {"-destdir", "vol/"},
+       .err = kGood + kOk,
+       .needsTmpfs = true,
+       .bytes = [](UnpackCase* c) {
+         c->input = Package({{"a", Third('T')}, {"b", Third('T')}});
+         c->before = {{"vol/a", Third('t')}, {"vol/b", Third('t')}};
+         c->after = {{"vol/a", Third('T')}, {"vol/b", Third('T')}, {"vol/aTMP", kAbsent}, {"vol/bTMP", kAbsent}};
+       }},
       {"a delete that fails in a group: later entries are not left",
        {},
        Package({{"a", "new a"}, {"n1", "1"}, {"d", "new d"}, {"n2", "2"}, {"b", "new b"}}),
@@ -509,71 +552,75 @@ std::vector<UnpackCase> MakeCases() {
        false,
        256u << 20},
       {.name = "entries larger than the address space, from a pipe",
-       .input = Package({{"big", Large()}, {"old", Large()}}),
        .before = {{"old", "old"}},
        .err = kGood + kOk,
-       .after = {{"big", Large()}, {"old", Large()}, {"oldTMP", kAbsent}},
        .addressLimit = 8u << 20,
-       .inputOnPipe = true},
+       .inputOnPipe = true,
+       .bytes = TwoLargeEntries},
       // A group holds at most 3 MiB of content from a pipe: twelve entries of
       // 1 MiB, read whole, never wait together.
       {.name = "replacements from a pipe held within the group's bound",
-       .input = Package(TwelveOfOneMiB()),
-       .before = OldFilesOf(TwelveOfOneMiB()),
        .err = kGood + kOk,
-       .after = {{"r0", TwelveOfOneMiB()[0].data}, {"r11", TwelveOfOneMiB()[11].data}},
        .addressLimit = 14u << 20,
-       .inputOnPipe = true},
+       .inputOnPipe = true,
+       .bytes = [](UnpackCase* c) {
+         const std::vector<PackEntry> twelve = TwelveOfOneMiB();
+         c->input = Package(twelve);
+         for (const PackEntry& e : twelve) c->before.push_back({e.name, "old"});
+         c->after = {{"r0", twelve[0].data}, {"r11", twelve[11].data}};
+       }},
       // Content of over 1 MiB from a pipe is not at hand again for the direct
       // rewrite once its flush fails for want of room.
       {.name = "a flush that fails for want of room, content written as it came: the old file stays",
-       .input = Package({{"big", Large().substr(0, 3u << 20)}, {"next", "n"}}),
        .before = {{"big", "old"}},
        .err = kGood + "Line: 207 error flushing file bigTMP error-> 112\r\n",
        .after = {{"big", "old"}, {"bigTMP", kAbsent}, {"next", kAbsent}},
        .fault = {"fsync,syncfs", "error=ENOSPC"},
-       .inputOnPipe = true},
+       .inputOnPipe = true,
+       .bytes = [](UnpackCase* c) { c->input = Package({{"big", Large(3u << 20)}, {"next", "n"}}); }},
       {.name = "a pipe cut inside a large new entry removes it",
-       .input = Package({{"big", Large()}}).substr(0, 5u << 20),
        .err = kGood + "Line: 167 **error reading buffer\r\n",
        .after = {{"big", kAbsent}},
-       .inputOnPipe = true},
+       .inputOnPipe = true,
+       .bytes = LargeEntryCut},
       {.name = "a pipe cut inside a large replacement keeps the old file",
-       .input = Package({{"big", Large()}}).substr(0, 5u << 20),
        .before = {{"big", "old"}},
        .err = kGood + "Line: 167 **error reading buffer\r\n",
        .after = {{"big", "old"}, {"bigTMP", kAbsent}},
-       .inputOnPipe = true},
+       .inputOnPipe = true,
+       .bytes = LargeEntryCut},
       // The staged copy fills the volume halfway through content that comes
       // from a pipe: what was written is read back, the rest comes from the
       // stream, and only then is the old file written over.
       {.name = "a staged copy that fills the volume halfway, from a pipe: the direct rewrite",
        .args = {"-destdir", "vol/"},
-       .input = Package({{"big", Large().substr(0, 3u << 20)}, {"next", "n"}}),
-       .before = {{"vol/big", std::string(5u << 19, 'o')}},
        .err = kGood + "Line: 205 Could not write vol/bigTMP file to disk 112\r\n" +
               "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" + kRewritten + kOk,
-       .after = {{"vol/big", Large().substr(0, 3u << 20)}, {"vol/bigTMP", kAbsent}, {"vol/next", "n"}},
        .needsTmpfs = true,
        .inputOnPipe = true,
-       .volumeBytes = 4u << 20},
+       .volumeBytes = 4u << 20,
+       .bytes = [](UnpackCase* c) {
+         c->input = Package({{"big", Large(3u << 20)}, {"next", "n"}});
+         c->before = {{"vol/big", std::string(5u << 19, 'o')}};
+         c->after = {{"vol/big", Large(3u << 20)}, {"vol/bigTMP", kAbsent}, {"vol/next", "n"}};
+       }},
       {.name = "a staged copy that fills the volume, then a cut pipe: the old file stays",
        .args = {"-destdir", "vol/"},
-       .input = Package({{"big", Large().substr(0, 3u << 20)}}).substr(0, 5u << 19),
-       .before = {{"vol/big", std::string(5u << 19, 'o')}},
        .err = kGood + "Line: 167 **error reading buffer\r\n",
-       .after = {{"vol/big", std::string(5u << 19, 'o')}, {"vol/bigTMP", kAbsent}},
+       .after = {{"vol/bigTMP", kAbsent}},
        .needsTmpfs = true,
        .inputOnPipe = true,
-       .volumeBytes = 4u << 20},
-      {"entries larger than the address space, from a file",
-       {},
-       Package({{"big", Large()}, {"old", Large()}}),
-       {{"old", "old"}},
-       kGood + kOk,
-       {{"big", Large()}, {"old", Large()}, {"oldTMP", kAbsent}},
-       false,
-       8u << 20},
+       .volumeBytes = 4u << 20,
+       .bytes = [](UnpackCase* c) {
+         c->input = Package({{"big", Large(3u << 20)}}).substr(0, 5u << 19);
+         c->before = {{"vol/big", std::string(5u << 19, 'o')}};
+         c->after.push_back({"vol/big", std::string(5u << 19, 'o')});
+       }},
+      {.name = "entries larger than the address space, from a file",
+       .before = {{"old", "old"}},
+       .err = kGood + kOk,
+       .addressLimit = 8u << 20,
+       .bytes = TwoLargeEntries},
   };
 }
 
@@ -582,4 +629,10 @@ std::vector<UnpackCase> MakeCases() {
 const std::vector<UnpackCase>& UnpackCases() {
   static const std::vector<UnpackCase> cases = MakeCases();
   return cases;
+}
+
+UnpackCase Filled(const UnpackCase& c) {
+  UnpackCase full = c;
+  if (c.bytes) c.bytes(&full);
+  return full;
 }

@@ -11,7 +11,7 @@ namespace {
 class UnpackEndToEnd : public ::testing::TestWithParam<UnpackCase> {};
 
 TEST_P(UnpackEndToEnd, Row) {
-  const UnpackCase& c = GetParam();
+  const UnpackCase c = Filled(GetParam());
   const Build build = NativeBuild(UNPACK_PATH, "");
   Outcome outcome;
   std::string skipped;

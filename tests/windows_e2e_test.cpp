@@ -27,7 +27,7 @@ namespace {
 class UnpackEndToEnd : public ::testing::TestWithParam<UnpackCase> {};
 
 TEST_P(UnpackEndToEnd, Row) {
-  const UnpackCase& c = GetParam();
+  const UnpackCase c = Filled(GetParam());
   Outcome onWindows, onLinux;
   std::string skipped;
   if (!RunUnpackRow(WindowsBuild(), c, &onWindows, &skipped)) {

@@ -1,0 +1,96 @@
+#include "tests/fault_scenarios.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+
+namespace {
+
+const std::string kVictimContent = "a file of the system, outside every target";
+
+}  // namespace
+
+const std::vector<Scenario>& FaultScenarios() {
+  static const std::vector<Scenario> scenarios = {
+      {"staged replacement",
+       {{"dest/old", "the old content"}, {"dest/ro", "read-only old", 0444}},
+       {{"new", "a new file"}, {"old", "the replacing content"}, {"ro", "new read-only"},
+        {"empty", ""}}},
+      {"direct rewrite",
+       {{"dest/d", "old content of d"}, {"dest/dTMP", kDirectory}},
+       {{"d", "the new content of d"}, {"after", "installed after it"}},
+       true},
+      // dest/fTMP is a link to victim, outside dest (made by StageScenario).
+      {"planted link", {{"dest/f", "old f"}}, {{"f", "new f"}}},
+      // Content over 64 KiB is copied from the package, not read.
+      {"copied from the package",
+       {{"dest/big", "the old big file"}},
+       {{"big", std::string(100 << 10, 'b')}, {"fresh", std::string(70 << 10, 'f')}}},
+  };
+  return scenarios;
+}
+
+void StageScenario(const std::string& root, const Scenario& s, bool hardLink) {
+  MakeDirs(root + "/dest");
+  Prepare(root, s.before);
+  if (std::string(s.name) == "planted link") {
+    WriteFile(root + "/victim", kVictimContent);
+    const std::string planted = root + "/dest/fTMP";
+    EXPECT_EQ(hardLink ? link((root + "/victim").c_str(), planted.c_str())
+                       : symlink("../victim", planted.c_str()),
+              0);
+  }
+}
+
+std::string DiskFault(const Scenario& s, const Disk& disk, bool killed, bool rewritten) {
+  std::map<std::string, std::string> old;
+  for (const Before& b : s.before) old[b.path] = b.content;
+  std::set<std::string> allowed = {"dest", "dest/fTMP", "victim"};
+  for (const Before& b : s.before) allowed.insert(b.path);
+  for (const PackEntry& e : s.entries) {
+    const std::string target = "dest/" + e.name, temp = target + "TMP";
+    allowed.insert(target);
+    allowed.insert(temp);
+    auto at = disk.find(target);
+    const std::string now = at == disk.end() ? kAbsent : at->second.content;
+    if (now == e.data) continue;
+    if (old.count(target)) {
+      if (now == old[target]) continue;
+      if ((s.directRewrite || rewritten) && (now == kAbsent || StartsWith(e.data, now))) continue;
+      return target + " holds " + Shown(now);
+    }
+    if (now == kAbsent || (killed && StartsWith(e.data, now))) continue;
+    return "new file " + target + " holds " + Shown(now);
+  }
+  for (const auto& entry : disk)
+    if (!allowed.count(entry.first)) return entry.first + " appeared";
+  auto victim = disk.find("victim");
+  if (victim != disk.end() && victim->second.content != kVictimContent)
+    return "the file behind the link was written: " + Shown(victim->second.content);
+  return "";
+}
+
+void ExpectInstalled(const Scenario& s, const Disk& disk, const std::string& where) {
+  for (const PackEntry& e : s.entries) {
+    auto at = disk.find("dest/" + e.name);
+    EXPECT_TRUE(at != disk.end() && at->second.content == e.data) << where << ": dest/" << e.name;
+  }
+  EXPECT_EQ(DiskFault(s, disk, false), "") << where;
+}
+
+void ExpectFailedRun(const Scenario& s, const RunResult& r, const Disk& disk, const std::string& where,
+                     bool diskFull) {
+  EXPECT_EQ(r.status, 0) << where;
+  const size_t last = r.err.rfind('\n', r.err.size() - 2) + 1;
+  const std::string lastLine = r.err.substr(last);
+  const bool ok = lastLine == "OK\r\r\n";
+  EXPECT_TRUE(ok || StartsWith(lastLine, "Line: ")) << where << ": " << Visible(r.err);
+  // A volume without room lets the direct rewrite write over the old file.
+  const bool rewritten = diskFull && r.err.find("Line: 205") != std::string::npos;
+  if (ok)
+    ExpectInstalled(s, disk, where);
+  else
+    EXPECT_EQ(DiskFault(s, disk, false, rewritten), "") << where << ": " << Visible(r.err);
+}

@@ -1,0 +1,33 @@
+// Many runs of the Windows unpack in one process: the fault driver
+// (tests/fault_driver/unpack_faults.cpp) under Wine, where starting a process
+// costs about a second. Each run takes place in a folder of its own that the
+// caller has made.
+#ifndef TESTS_WINDOWS_DRIVER_H
+#define TESTS_WINDOWS_DRIVER_H
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e_runner.h"
+
+struct DriverRun {
+  std::string folder;   // under the root the runs share
+  bool onPipe = false;  // the package comes on a pipe, not as a file
+  std::string package;  // its path from the folder
+  std::vector<std::string> args;
+  // The fault: the Nth call of the slot fails with `error` ("once", "from",
+  // "from@dest" for calls on the run's files only), kills the run ("kill"),
+  // or moves half the bytes ("short"). "-" for none.
+  std::string slot = "-";
+  long nth = 0;
+  std::string mode = "none";
+  unsigned error = 0;
+  std::string trace;  // a file for the trace of the calls, from the folder
+};
+
+// Makes `runs` under `root` and returns what each left, in their order: its
+// exit status (137 when killed), its log as standard error, and the disk of
+// its folder.
+std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs);
+
+#endif  // TESTS_WINDOWS_DRIVER_H

@@ -1,0 +1,161 @@
+// The fault matrix on the Windows build. unpack_faults (tests/fault_driver),
+// the Windows unpack with its KERNEL32 table open to faults, runs each
+// scenario of fault_scenarios.h once with a trace of its calls, then again
+// for every call of every slot that can fail: killed there, failing there
+// once with each error such a call gives, failing from there on with each
+// (on the run's own files only, as a failing volume does), and, for a read or
+// a write, moving half the bytes asked for. One process under Wine makes all
+// the runs of a scenario, each in a folder of its own, and each folder is
+// then held to the same promise as on Linux.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "tests/fault_scenarios.h"
+#include "tests/windows_driver.h"
+
+namespace {
+
+// Win32 error numbers, as the driver takes them.
+const unsigned kIoDevice = 1117, kDiskFull = 112, kTooManyOpenFiles = 4, kWriteProtect = 19,
+               kAccessDenied = 5, kNotEnoughMemory = 8;
+
+// The errors each call really gives; any call can meet a failing device.
+std::vector<unsigned> ErrorsOf(const std::string& slot) {
+  static const std::map<std::string, std::vector<unsigned>> errors = {
+      {"CreateFileA", {kIoDevice, kDiskFull, kTooManyOpenFiles, kWriteProtect, kAccessDenied}},
+      {"WriteFile", {kIoDevice, kDiskFull, kWriteProtect}},
+      {"FlushFileBuffers", {kIoDevice, kDiskFull, kWriteProtect}},
+      {"SetEndOfFile", {kIoDevice, kDiskFull, kWriteProtect}},
+      {"FindFirstFileA", {kIoDevice, kTooManyOpenFiles, kAccessDenied}},
+      {"DeleteFileA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"MoveFileA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"MoveFileExA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"SetFileAttributesA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"SetFileInformationByHandle", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"LocalAlloc", {kNotEnoughMemory}},
+  };
+  auto at = errors.find(slot);
+  return at == errors.end() ? std::vector<unsigned>{kIoDevice} : at->second;
+}
+
+// One call of the traced run: its slot, which call of that slot it is (among
+// all, and among those on the run's files, 0 for none), the path it names,
+// and the address it was made from.
+struct Call {
+  std::string slot;
+  long nth, nthOnFiles;
+  std::string path, site;
+};
+
+std::vector<Call> CallsOf(const std::string& trace) {
+  std::vector<Call> calls;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    Call c;
+    std::string nth, onFiles;
+    std::getline(fields, c.slot, '\t');
+    std::getline(fields, nth, '\t');
+    std::getline(fields, onFiles, '\t');
+    std::getline(fields, c.path, '\t');
+    std::getline(fields, c.site, '\t');
+    c.nth = atol(nth.c_str());
+    c.nthOnFiles = atol(onFiles.c_str());
+    calls.push_back(c);
+  }
+  return calls;
+}
+
+bool EndsWithOk(const std::string& err) {
+  return err.size() >= 6 && err.compare(err.size() - 6, 6, "\nOK\r\r\n") == 0;
+}
+
+// Makes each run's folder under `root` for scenario `s`, and runs them all.
+std::vector<Outcome> RunScenario(const Scenario& s, bool onPipe, std::vector<DriverRun> runs,
+                                 const std::string& root) {
+  WriteFile(root + "/package", Package(s.entries));
+  for (size_t i = 0; i < runs.size(); ++i) {
+    runs[i].folder = "r" + std::to_string(i);
+    runs[i].onPipe = onPipe;
+    runs[i].package = "../package";
+    runs[i].args = {"-destdir", "dest/"};
+    StageScenario(root + "/" + runs[i].folder, s, true);
+  }
+  return RunInDriver(root, runs);
+}
+
+class WindowsFaultMatrix : public ::testing::TestWithParam<std::tuple<Scenario, bool>> {};
+
+TEST_P(WindowsFaultMatrix, KilledFailingOrShortAtEveryCall) {
+  const Scenario& s = std::get<0>(GetParam());
+  const bool onPipe = std::get<1>(GetParam());
+  ScratchDir traced;
+  DriverRun tracing;
+  tracing.trace = "../trace";
+  const Outcome clean = RunScenario(s, onPipe, {tracing}, traced.path())[0];
+  ASSERT_EQ(clean.run.status, 0);
+  ASSERT_TRUE(EndsWithOk(clean.run.err)) << Visible(clean.run.err);
+  ExpectInstalled(s, clean.disk, "the run without faults");
+  const std::vector<Call> calls = CallsOf(ReadFile(traced / "trace"));
+  ASSERT_GT(calls.size(), 5u);
+
+  // Each run, and where it fails in words.
+  std::vector<DriverRun> runs;
+  std::vector<std::string> where;
+  auto add = [&](const std::string& slot, long nth, const char* mode, unsigned error, const std::string& w) {
+    DriverRun r;
+    r.slot = slot, r.nth = nth, r.mode = mode, r.error = error;
+    runs.push_back(r);
+    where.push_back(w);
+  };
+  std::set<std::string> sites;
+  for (const Call& c : calls) {
+    sites.insert(c.site);
+    const std::string at = c.slot + " #" + std::to_string(c.nth) + " (" + c.path + ")";
+    add(c.slot, c.nth, "kill", 0, "killed at " + at);
+    if (c.slot == "WriteFile" || c.slot == "ReadFile") add(c.slot, c.nth, "short", 0, at + " made short");
+    for (unsigned error : ErrorsOf(c.slot)) {
+      const std::string code = " with " + std::to_string(error);
+      add(c.slot, c.nth, "once", error, at + " failing" + code);
+      add(c.slot, c.nthOnFiles ? c.nthOnFiles : c.nth, c.nthOnFiles ? "from@dest" : "from", error,
+          at + " failing from then on" + code);
+    }
+  }
+  ScratchDir batch;
+  const std::vector<Outcome> outcomes = RunScenario(s, onPipe, runs, batch.path());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const DriverRun& f = runs[i];
+    const Outcome& o = outcomes[i];
+    if (f.mode == "kill") {
+      EXPECT_EQ(o.run.status, 137) << where[i];
+      EXPECT_EQ(DiskFault(s, o.disk, true), "") << where[i];
+    } else if (f.mode == "short") {
+      // A short read or write is neither a failure nor the whole of it.
+      EXPECT_TRUE(EndsWithOk(o.run.err)) << where[i] << ": " << Visible(o.run.err);
+      ExpectInstalled(s, o.disk, where[i]);
+    } else {
+      // An I/O error on a staged copy never leads to the direct rewrite.
+      const bool staged = where[i].find("TMP)") != std::string::npos;
+      if (staged && f.error == kIoDevice && f.mode == "once" &&
+          (f.slot == "WriteFile" || f.slot == "FlushFileBuffers")) {
+        EXPECT_EQ(o.run.err.find("Line: 205"), std::string::npos) << where[i] << ": " << Visible(o.run.err);
+      }
+      ExpectFailedRun(s, o.run, o.disk, where[i], f.error == kDiskFull);
+    }
+  }
+  std::cout << s.name << (onPipe ? ", on a pipe: " : ": ") << calls.size() << " calls from "
+            << sites.size() << " call sites, " << runs.size() << " runs\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, WindowsFaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(FaultScenarios()), ::testing::Bool()),
+                         [](const auto& info) {
+                           return RowTestName(info.index, std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_pipe" : "_file");
+                         });
+
+}  // namespace
