@@ -68,7 +68,7 @@ set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 
 add_executable(windows_tests windows_e2e_test.cpp windows_truncation_test.cpp pe_headers_test.cpp
                              platform_facts_test.cpp checker_windows_test.cpp
-                             windows_driver.cpp windows_fault_matrix_test.cpp)
+                             windows_driver.cpp windows_fault_matrix_test.cpp full_volume_test.cpp)
 target_compile_definitions(windows_tests PRIVATE
   UNPACK_PATH="$<TARGET_FILE:unpack>" VELLOMAR_PATH="$<TARGET_FILE:Vellomar>"
   WINDOWS_UNPACK_PATH="${WINDOWS_BUILD_DIR}/unpack.exe"

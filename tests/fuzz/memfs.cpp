@@ -211,7 +211,8 @@ int Attach(int node, bool writable) {
 int OpenExisting(int node, int flags) {
   Node& e = g.nodes[node];
   bool writing = (flags & O_ACCMODE) != O_RDONLY;
-  if (S_ISLNK(e.mode)) return Error(ELOOP);
+  // O_PATH with O_NOFOLLOW opens a link itself, for fstat alone.
+  if (S_ISLNK(e.mode)) return flags & O_PATH ? Attach(node, false) : Error(ELOOP);
   if (S_ISDIR(e.mode) && writing) return Error(EISDIR);
   if (S_ISFIFO(e.mode) && writing && e.data.empty()) return Error(ENXIO);
   if (writing && !g.privileged && !(e.mode & S_IWUSR)) return Error(EACCES);
