@@ -33,7 +33,6 @@
 #define GetFileType(...) g_win32.GetFileType(__VA_ARGS__)
 #define GetFileSizeEx(...) g_win32.GetFileSizeEx(__VA_ARGS__)
 #define GetFileInformationByHandle(...) g_win32.GetFileInformationByHandle(__VA_ARGS__)
-#define SetFileInformationByHandle(...) g_win32.SetFileInformationByHandle(__VA_ARGS__)
 #define FindFirstFileA(...) g_win32.FindFirstFileA(__VA_ARGS__)
 #define FindClose(...) g_win32.FindClose(__VA_ARGS__)
 #define GetFileAttributesA(...) g_win32.GetFileAttributesA(__VA_ARGS__)
@@ -95,9 +94,9 @@ inline BOOL WriteAll(HANDLE file, const void* data, DWORD size) {
 }
 
 // Removes the file `path` names, never what a link there points to: a link
-// goes itself, and a read-only file loses read-only first (on Windows
-// through a handle opened on the name as it stands, never through a reparse
-// point). Fails as DeleteFileA does: a folder stays, ERROR_ACCESS_DENIED.
+// goes itself, and a read-only file loses read-only first (on Windows, as a
+// handle opened on the name as it stands, never through a reparse point,
+// tells). Fails as DeleteFileA does: a folder stays, ERROR_ACCESS_DENIED.
 BOOL RemoveLeftover(LPCSTR path);
 
 // Makes the process boundary behave as on Windows, before anything else is

@@ -35,25 +35,20 @@ BOOL EntryPresent(LPCSTR path) {
 }
 
 BOOL RemoveLeftover(LPCSTR path) {
-  // Opened as it stands, a link is never followed: its own attributes come
-  // back, and the read-only bit is cleared only on a plain file, through
-  // the handle. DeleteFileA removes a link itself, never what it points to.
-  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                            NULL);
+  // Opened as it stands, a link is never followed: the handle gives its own
+  // attributes. Only a plain read-only file loses read-only, and
+  // SetFileAttributesA and DeleteFileA act on a link itself, never on what
+  // it points to.
+  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (file != INVALID_HANDLE_VALUE) {
     BY_HANDLE_FILE_INFORMATION info;
     const DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if (GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
-        !(info.dwFileAttributes & kept)) {
-      // Times of 0 are left as they are; attributes of 0 would be too.
-      FILE_BASIC_INFO basic = {};
-      basic.FileAttributes = info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY;
-      if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-      SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-    }
+    const BOOL plainReadOnly = GetFileInformationByHandle(file, &info) &&
+                               (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+                               !(info.dwFileAttributes & kept);
     CloseHandle(file);
+    if (plainReadOnly) SetFileAttributesA(path, info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   }
   return DeleteFileA(path);
 }

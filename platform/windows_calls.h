@@ -9,14 +9,14 @@
 #include <windows.h>
 
 // Every slot, once: the calls the programs and the platform layer make.
-#define WINDOWS_CALL_SLOTS(SLOT)                                                             \
-  SLOT(CreateFileA) SLOT(WriteFile) SLOT(ReadFile) SLOT(FlushFileBuffers) SLOT(CloseHandle)  \
-  SLOT(SetFilePointer) SLOT(SetFilePointerEx) SLOT(SetEndOfFile) SLOT(GetFileType)           \
-  SLOT(GetFileSizeEx) SLOT(GetFileInformationByHandle) SLOT(SetFileInformationByHandle)      \
-  SLOT(FindFirstFileA) SLOT(FindClose) SLOT(GetFileAttributesA) SLOT(SetFileAttributesA)     \
-  SLOT(DeleteFileA) SLOT(MoveFileA) SLOT(MoveFileExA) SLOT(GetDiskFreeSpaceExA)              \
-  SLOT(LocalAlloc) SLOT(LocalFree) SLOT(GetLastError) SLOT(SetLastError) SLOT(lstrcpyA)      \
-  SLOT(lstrcatA) SLOT(lstrcmpA) SLOT(lstrcmpiA)
+#define WINDOWS_CALL_SLOTS(SLOT)                                                              \
+  SLOT(CreateFileA) SLOT(WriteFile) SLOT(ReadFile) SLOT(FlushFileBuffers) SLOT(CloseHandle)   \
+  SLOT(SetFilePointer) SLOT(SetFilePointerEx) SLOT(SetEndOfFile) SLOT(GetFileType)            \
+  SLOT(GetFileSizeEx) SLOT(GetFileInformationByHandle) SLOT(FindFirstFileA) SLOT(FindClose)   \
+  SLOT(GetFileAttributesA) SLOT(SetFileAttributesA) SLOT(DeleteFileA) SLOT(MoveFileA)         \
+  SLOT(MoveFileExA) SLOT(GetDiskFreeSpaceExA) SLOT(LocalAlloc) SLOT(LocalFree)                \
+  SLOT(GetLastError) SLOT(SetLastError) SLOT(lstrcpyA) SLOT(lstrcatA) SLOT(lstrcmpA)          \
+  SLOT(lstrcmpiA)
 
 // One member per slot, named and typed as the call it holds.
 struct WindowsCalls {

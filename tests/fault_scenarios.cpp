@@ -18,16 +18,25 @@ const std::vector<Scenario>& FaultScenarios() {
        {{"dest/old", "the old content"}, {"dest/ro", "read-only old", 0444}},
        {{"new", "a new file"}, {"old", "the replacing content"}, {"ro", "new read-only"},
         {"empty", ""}}},
+      // d is written over in place; e, which has a second name, gets a new
+      // file under its name.
       {"direct rewrite",
-       {{"dest/d", "old content of d"}, {"dest/dTMP", kDirectory}},
-       {{"d", "the new content of d"}, {"after", "installed after it"}},
+       {{"dest/d", "old content of d"}, {"dest/dTMP", kDirectory}, {"dest/e", "old content of e"},
+        {"dest/e2", kSecondNameOf + "dest/e"}, {"dest/eTMP", kDirectory}},
+       {{"d", "the new content of d"}, {"e", "the new content of e"}, {"after", "installed after it"}},
        true},
-      // dest/fTMP is a link to victim, outside dest (made by StageScenario).
-      {"planted link", {{"dest/f", "old f"}}, {{"f", "new f"}}},
+      // Leftovers of an earlier run: dest/fTMP is a link to victim, outside
+      // dest (made by StageScenario), and dest/gTMP a read-only file.
+      {"planted link",
+       {{"dest/f", "old f"}, {"dest/g", "old g"}, {"dest/gTMP", "a leftover", 0444}},
+       {{"f", "new f"}, {"g", "new g"}}},
       // Content over 64 KiB is copied from the package, not read.
       {"copied from the package",
        {{"dest/big", "the old big file"}},
        {{"big", std::string(100 << 10, 'b')}, {"fresh", std::string(70 << 10, 'f')}}},
+      // Content over 1 MiB from a pipe is written as it comes, and read back
+      // from the staged copy when the direct rewrite needs it again.
+      {"over a mebibyte", {{"dest/huge", "the old huge file"}}, {{"huge", std::string((1 << 20) + 1, 'u')}}},
   };
   return scenarios;
 }

@@ -7,7 +7,8 @@
 
 #include "tests/windows_builds.h"
 
-std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs) {
+std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,
+                                 std::set<std::string>* sites) {
   MakeDirs(root + "/logs");
   std::string script;
   for (size_t i = 0; i < runs.size(); ++i) {
@@ -19,7 +20,9 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
     script += "\n";
   }
   WriteFile(root + "/script", script);
-  const RunResult driver = RunOn(WindowsBuild(), WINDOWS_FAULTS_PATH, {"script"}, "", root);
+  const RunResult driver = RunOn(WindowsBuild(), WINDOWS_FAULTS_PATH, {"script", "sites"}, "", root);
+  std::istringstream addresses(ReadFile(root + "/sites"));
+  for (std::string address; sites && std::getline(addresses, address);) sites->insert(address);
   std::map<std::string, int> statuses;
   std::istringstream lines(driver.out);
   for (std::string line; std::getline(lines, line);) {

@@ -5,6 +5,7 @@
 #ifndef TESTS_WINDOWS_DRIVER_H
 #define TESTS_WINDOWS_DRIVER_H
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ struct DriverRun {
 
 // Makes `runs` under `root` and returns what each left, in their order: its
 // exit status (137 when killed), its log as standard error, and the disk of
-// its folder.
-std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs);
+// its folder. `sites`, when given, receives the addresses in the program
+// from which the runs made a call that can fail.
+std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,
+                                 std::set<std::string>* sites = nullptr);
 
 #endif  // TESTS_WINDOWS_DRIVER_H

@@ -5,7 +5,7 @@
 // failing with a chosen error, once or from then on, or killing the run
 // there; a run can also write the trace of every call it makes.
 //
-//   unpack_faults SCRIPT
+//   unpack_faults SCRIPT [SITES]
 //
 // SCRIPT holds one run per line, its fields separated by tabs:
 //
@@ -28,7 +28,8 @@
 //
 // A trace line: SLOT NTH NTH-ON-THE-FILES PATH SITE, where PATH is the path
 // the call names or of the handle it is given ("" for none) and SITE the
-// address the call was made from.
+// address the call was made from. SITES, when given, receives every address
+// from which a call that can fail was made in any run, one a line.
 #include <fcntl.h>
 #include <io.h>
 #include <stdint.h>
@@ -36,6 +37,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -65,6 +67,7 @@ struct RunState {
   };
   std::vector<Open> handles;  // open, with the paths they were opened with
   std::vector<HLOCAL> blocks;                           // allocated, not freed
+  std::set<void*> sites;  // where calls that can fail came from, in every run
 };
 
 RunState g_run;
@@ -164,6 +167,7 @@ struct Faulty<Member, Index> {
     const bool failable = FailureOf<R, Index>(&failure);
     const long nth = ++g_run.calls[Index];
     const long nthOnFiles = path.empty() ? 0 : ++g_run.callsOnFiles[Index];
+    if (failable) g_run.sites.insert(site);
     if (g_run.trace && failable)
       fprintf(g_run.trace, "%s\t%ld\t%ld\t%s\t%p\n", kSlotNames[Index], nth, nthOnFiles, path.c_str(), site);
     if (failable && Strikes(Index, !path.empty(), nth, nthOnFiles)) {
@@ -297,8 +301,8 @@ int Perform(const Run& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fputs("usage: unpack_faults SCRIPT\n", stderr);
+  if (argc != 2 && argc != 3) {
+    fputs("usage: unpack_faults SCRIPT [SITES]\n", stderr);
     return 2;
   }
   g_system = g_win32;
@@ -324,5 +328,10 @@ int main(int argc, char** argv) {
     fflush(stdout);
   }
   fclose(script);
+  SetCurrentDirectoryA(start);
+  FILE* sites = argc == 3 ? fopen(argv[2], "w") : nullptr;
+  for (void* site : g_run.sites)
+    if (sites) fprintf(sites, "%p\n", site);
+  if (sites) fclose(sites);
   return 0;
 }
