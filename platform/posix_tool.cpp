@@ -40,7 +40,10 @@ ssize_t WriteCookie(void* cookie, const char* data, size_t n) {
   while (done < n) {
     const ssize_t w = g_posix.write((int)(intptr_t)cookie, data + done, n - done);
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0) return done > 0 ? (ssize_t)done : -1;
+    // A write that stores nothing would be asked again for ever: the
+    // volume is full.
+    if (w == 0) errno = ENOSPC;
+    if (w <= 0) return done > 0 ? (ssize_t)done : -1;
     done += (size_t)w;
   }
   return (ssize_t)n;

@@ -619,6 +619,9 @@ TEST(PackStreams, Failures) {
       {"-o: the flush fails", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
        "pack: cannot write $DIR/out.pkg.partial: Input/output error\n", 1,
        [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; }},
+      {"-o: a write that stores nothing", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
+       "pack: cannot write $DIR/out.pkg.partial: No space left on device\n", 1,
+       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return 0; }; }},
       {"the free space of a user who is not root", {"--plan", "$DIR/"}, Package({{"n", "1"}}), "",
        "new        n\nfree space needed: 4096\n" + kSpaceAssumes + "free space for this user: 204800 of "
        "the 409600 bytes free; Vellomar counts them all, the rest is kept for root\nunpack would end "
