@@ -7,6 +7,7 @@
 // runs of a quarter are made by one process of the fault driver.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -53,9 +54,8 @@ const std::string& PackageOf(size_t size) {
 // every program the test starts would pay for them as it forks.
 std::string Digest(const std::string& bytes) {
   if (bytes.size() <= kStep) return bytes;
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
-  return "<" + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(hash) + ">";
+  return "<" + std::to_string(bytes.size()) + " bytes, hash " +
+         std::to_string(std::hash<std::string>()(bytes)) + ">";
 }
 
 Disk Digested(Disk disk) {

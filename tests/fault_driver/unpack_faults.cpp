@@ -280,10 +280,16 @@ int Perform(const Run& r) {
   g_run.calls.assign(kSlots, 0);
   g_run.callsOnFiles.assign(kSlots, 0);
   g_run.trace = r.trace == "-" ? nullptr : fopen(r.trace.c_str(), "w");
-  HANDLE thread = CreateThread(NULL, 1 << 20, RunThread, &run, CREATE_SUSPENDED, &g_run.thread);
-  ResumeThread(thread);
-  WaitForSingleObject(thread, INFINITE);
-  g_system.CloseHandle(thread);
+  if (g_run.mode == kKill) {
+    // A thread of its own, which ends at the call that kills the run.
+    HANDLE thread = CreateThread(NULL, 1 << 20, RunThread, &run, CREATE_SUSPENDED, &g_run.thread);
+    ResumeThread(thread);
+    WaitForSingleObject(thread, INFINITE);
+    g_system.CloseHandle(thread);
+  } else {
+    g_run.thread = GetCurrentThreadId();
+    RunThread(&run);
+  }
   g_run.thread = 0;
   // What the run left open goes, as at the end of a process.
   for (const RunState::Open& open : g_run.handles)
