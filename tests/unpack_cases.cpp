@@ -61,6 +61,13 @@ void TwoLargeEntries(UnpackCase* c) {
   c->after = {{"big", large}, {"old", large}, {"oldTMP", kAbsent}};
 }
 
+// An entry g/h of 200,000 bytes, on a volume of 512 KiB that 380,000 bytes
+// of filler leave with 88 KiB for it.
+void NearlyFullVolume(UnpackCase* c) {
+  c->input = One("g/h", std::string(200000, 'G'));
+  c->before.push_back({"vol/filler", std::string(380000, '\0')});
+}
+
 // A stream cut 5 MiB into an entry of 12 MiB.
 void LargeEntryCut(UnpackCase* c) { c->input = Package({{"big", Large()}}).substr(0, 5u << 20); }
 
@@ -359,27 +366,22 @@ std::vector<UnpackCase> MakeCases() {
       // does not fit, nor does the direct rewrite, and a new file is removed.
       {.name = "a nearly full volume: a short write is not taken for the whole",
        .args = {"-destdir", "vol/"},
+       .before = {{"vol/g/h", std::string(50000, 'h')}},
        .err = kGood + "Line: 205 Could not write vol/g/hTMP file to disk 112\r\n" +
               "deleted junk file\r\n" + "Line: 221 opened second out file\r\n" +
               "Line: 229 error writing file error-> 112\r\n",
-       .after = {{"vol/g/hTMP", kAbsent}},
+       .after = {{"vol/g/h", std::string(143360, 'G')}, {"vol/g/hTMP", kAbsent}},
        .needsTmpfs = true,
        .volumeBytes = 512u << 10,
-       .bytes = [](UnpackCase* c) {
-         c->input = One("g/h", std::string(200000, 'G'));
-         c->before = {{"vol/g/h", std::string(50000, 'h')}, {"vol/filler", std::string(380000, '\0')}};
-         c->after.push_back({"vol/g/h", std::string(143360, 'G')});
-       }},
+       .bytes = NearlyFullVolume},
       {.name = "a nearly full volume: a new file cut short is removed",
        .args = {"-destdir", "vol/"},
+       .before = {{"vol/g", kDirectory}},
        .err = kGood + "Line: 181 error writing file to disk error-> 112\r\n",
        .after = {{"vol/g/h", kAbsent}},
        .needsTmpfs = true,
        .volumeBytes = 512u << 10,
-       .bytes = [](UnpackCase* c) {
-         c->input = One("g/h", std::string(200000, 'G'));
-         c->before = {{"vol/g", kDirectory}, {"vol/filler", std::string(380000, '\0')}};
-       }},
+       .bytes = NearlyFullVolume},
       // A name that ends in a separator names no file: the creation fails, and
       // a user's file named like its staged copy is left alone.
       {.name = "an entry named as a folder with a separator after it",
