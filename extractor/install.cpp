@@ -105,28 +105,39 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
 // Opens the old file of the direct rewrite for writing, without truncating
 // it: when it cannot be opened (a read-only file, a folder, a volume that
 // fails, no descriptor left), nothing is lost. It is then written over in
-// place, which frees as much room as deleting it would. Only a name whose
-// removal costs no content goes first, for a new file in its place: a link
-// (opened as it stands, never followed), and one of several names of a file
-// (the others keep the old content, as they do when a staged copy replaces
-// this one). A file that cannot be told is not written over.
-HANDLE OpenForRewrite(LPCSTR target) {
+// place. A link (opened as it stands, never followed) and a file of several
+// names are never written into: the name gets a new file of its own, and the
+// other names keep the old content, as they do when a staged copy replaces
+// this one. Where the staged copy found no room (`stageError`), such a new
+// file would find none either, removing this name freeing nothing: nothing
+// is touched, and the room error is the failure. A file that cannot be told
+// is not written over. `*held` receives what the name held before it was
+// given a new file, while it can still be given back (see PutNameBack).
+HANDLE OpenForRewrite(LPCSTR target, DWORD stageError, HANDLE* held) {
+  *held = INVALID_HANDLE_VALUE;
   HANDLE file = CreateForWriting(target, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_FILE_NOT_FOUND ? CreateForWriting(target, CREATE_NEW) : file;
   FileIdentity id;
   const BOOL told = GetHandleIdentity(file, &id);
   if (told && !id.link && id.links <= 1) return file;
+  if (told && !IsOutOfSpace(stageError)) {
+    *held = file;
+    return RenewName(target, held);
+  }
   CloseIfOpen(file);
-  if (!told) return INVALID_HANDLE_VALUE;
-  DeleteFileA(target);
-  return CreateForWriting(target, CREATE_NEW);
+  if (told) SetLastError(stageError);
+  return INVALID_HANDLE_VALUE;
 }
 
-// The staged copy could not be made or does not fit (`error` says why): the
-// old file is written over with the new content, which `r` holds in memory
-// or in the package file.
-BOOL RewriteInPlace(Replacement& r, DWORD error, FILE* log) {
+// The staged copy could not be made or does not fit (`error` says why, as
+// line 205 shows it; `cause` is the failure itself): the old file is written
+// over with the new content, which `r` holds in memory or in the package
+// file. The new bytes go over the old ones before the file is cut to their
+// length, so that a write that fails at once costs nothing of the old
+// content; one that fails later leaves the first part of the new content
+// over the old file's.
+BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
   char shown[MAX_PATH];
   fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(r.temp, shown), (int)error);
   CloseIfOpen(r.file);
@@ -134,22 +145,30 @@ BOOL RewriteInPlace(Replacement& r, DWORD error, FILE* log) {
     fputs("deleted junk file\r\n", log);
   else
     fprintf(log, "Line: 210 could not delete junk %d\r\n", (int)GetLastError());
-  HANDLE file = OpenForRewrite(r.target);
+  HANDLE held;
+  HANDLE file = OpenForRewrite(r.target, cause, &held);
   if (file == INVALID_HANDLE_VALUE) {
     fprintf(log, "Line: 223 error opening second out file!!bail %d\r\n", (int)GetLastError());
+    CloseIfOpen(held);
     return FALSE;
   }
   fprintf(log, "Line: 221 opened second out file\r\n");
-  if (!TruncateFile(file) || !WriteContent(file, r.content)) {
+  if (!WriteContent(file, r.content) || !CutFileAt(file, r.content.size)) {
     error = GetLastError();
     if (ContentLost(error))
       ReportContentLost(log, error);
     else
       fprintf(log, "Line: 229 error writing file error-> %d\r\n", (int)error);
     CloseIfOpen(file);
+    // A name given a new file gets its old one back.
+    if (held != INVALID_HANDLE_VALUE) {
+      PutNameBack(r.target, held);
+      CloseIfOpen(held);
+    }
     return FALSE;
   }
   CloseHandle(file);
+  CloseIfOpen(held);
   // Normal attributes, as a new file has (on Linux the permission bits of
   // the file written over stay).
   SetFileAttributesA(r.target, FILE_ATTRIBUTE_NORMAL);
@@ -173,10 +192,10 @@ BOOL Abandon(Replacement& r, DWORD error, FILE* log) {
 // The direct rewrite, for content that may still be in the stream: it is
 // brought into memory first, as the old file is written over only once the
 // whole content is there.
-BOOL RewriteHeld(Replacement& r, DWORD error, FILE* log) {
+BOOL RewriteHeld(Replacement& r, DWORD error, DWORD cause, FILE* log) {
   BYTE* held;
   if (!HoldContent(r.content, r.file, &held)) return Abandon(r, GetLastError(), log);
-  const BOOL ok = RewriteInPlace(r, error, log);
+  const BOOL ok = RewriteInPlace(r, error, cause, log);
   if (held) LocalFree(held);
   return ok;
 }
@@ -251,12 +270,12 @@ BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
   // with the only copy, and the direct rewrite would meet the same failure.
   if (r.file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (!IsIoError(error)) return RewriteHeld(r, ERROR_INVALID_HANDLE, log);
+    if (!IsIoError(error)) return RewriteHeld(r, ERROR_INVALID_HANDLE, error, log);
     return Abandon(r, FinishFailedContent(r.content, error), log);
   }
   if (!WriteContent(r.file, r.content)) {
     const DWORD error = GetLastError();
-    if (IsOutOfSpace(error)) return RewriteHeld(r, error, log);
+    if (IsOutOfSpace(error)) return RewriteHeld(r, error, error, log);
     return Abandon(r, FinishFailedContent(r.content, error), log);
   }
   return FinishReplacement(&r, log);
@@ -272,7 +291,8 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     // Content that came from the stream as it was written is no longer at
     // hand, and a copy whose flush failed cannot be trusted to be read back
     // (a file system may drop what it could not place): the old file stays.
-    if (IsOutOfSpace(r->flushError) && !r->content.stream) return RewriteInPlace(*r, r->flushError, log);
+    if (IsOutOfSpace(r->flushError) && !r->content.stream)
+      return RewriteInPlace(*r, r->flushError, r->flushError, log);
     fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
             (int)r->flushError);
     return DropStagedCopy(r->temp, r->file);
@@ -280,21 +300,23 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   CloseHandle(r->file);
   LPCSTR target = r->target, temp = r->temp;
 
-  // The new file takes the old one's attributes without read-only, and the
-  // old one loses read-only so that it can be deleted. A target that is a
-  // link lends none: the file it points to is not the target's to change.
-  DWORD attributes = GetFileAttributesA(target);
-  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-      attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
-      SetFileAttributesA(target, attributes);
-    }
-    SetFileAttributesA(temp, attributes);
+  // The new file takes the old one's attributes without read-only, and its
+  // owner where the installer may give it. A target that is a link lends
+  // none: the file it points to is not the target's to change.
+  const DWORD attributes = GetFileAttributesA(target);
+  const bool lends = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  if (lends) {
+    DWORD carried = attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY;
+    CarryOwner(target, temp, &carried);
+    SetFileAttributesA(temp, carried);
   }
   // One step: the name holds the old file, then the new one, never nothing.
-  if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return TRUE;
+  if (PutInPlace(temp, target)) return TRUE;
   DWORD error = GetLastError();
   const bool oneStepMissing = NoOneStepReplace(error);
+  // The old road deletes the old file, which must not be read-only.
+  if (oneStepMissing && lends && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(target, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   if (CannotReplace(error) || (oneStepMissing && !DeleteFileA(target))) {
     if (oneStepMissing) error = GetLastError();
     fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown), (int)error);

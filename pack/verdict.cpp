@@ -4,9 +4,8 @@
 // that is present is replaced through a staged copy, target + "TMP", which
 // needs the right to create in the folder, no folder at target + "TMP", a
 // name that fits and a leftover that may be removed; the copy is renamed
-// over the old file, which fails for a folder, for a read-only file this
-// user may not make writable, and in a folder with the sticky bit for a file
-// this user does not own (line 252). Without the staged copy, unpack
+// over the old file, which fails for a folder, and in a folder with the
+// sticky bit for a file this user does not own (line 252). Without the staged copy, unpack
 // rewrites the old file in place, or puts a new file in the place of a
 // symbolic link (lines 205 and 221); a file it may not write, or a link it
 // may not remove, stops it (line 223).
@@ -167,9 +166,7 @@ std::string NoStagedCopy(const PlanDisk& d, const std::string& target) {
     return "the name of " + Escaped(temp) + " is over " + std::to_string(d.volume.nameMax) +
            " bytes";
   if (!EntryPresent(temp.c_str())) return std::string();
-  // A read-only leftover loses read-only first, which takes its owner.
-  if (!MayRemove(temp.c_str()) ||
-      ((leftover & FILE_ATTRIBUTE_READONLY) && !MayChangeMode(temp.c_str())))
+  if (!MayRemove(temp.c_str()))
     return "the leftover " + Escaped(temp) + " cannot be removed: " + strerror(errno);
   return std::string();
 }
@@ -205,8 +202,8 @@ Verdict JudgeReplacement(const PlanDisk& d, const std::string& target, const std
     return Stop(252, "folder     " + shown +
                          ": a folder stands where the file goes (unpack stops: line 252)");
   const bool readOnly = !earlier && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (why.empty() && !earlier &&
-      (!MayRemove(target.c_str()) || (readOnly && !MayChangeMode(target.c_str()))))
+  // Linux's rename replaces a read-only file as any other.
+  if (why.empty() && !earlier && !MayRemove(target.c_str()))
     return Stop(252, "no access  " + shown + ": this user may not replace the old file: " +
                          strerror(errno) + " (unpack stops: line 252)");
   if (why.empty()) {

@@ -27,7 +27,6 @@
 #define ReadFile(...) g_win32.ReadFile(__VA_ARGS__)
 #define FlushFileBuffers(...) g_win32.FlushFileBuffers(__VA_ARGS__)
 #define CloseHandle(...) g_win32.CloseHandle(__VA_ARGS__)
-#define SetFilePointer(...) g_win32.SetFilePointer(__VA_ARGS__)
 #define SetFilePointerEx(...) g_win32.SetFilePointerEx(__VA_ARGS__)
 #define SetEndOfFile(...) g_win32.SetEndOfFile(__VA_ARGS__)
 #define GetFileType(...) g_win32.GetFileType(__VA_ARGS__)
@@ -139,9 +138,40 @@ BOOL StreamSeek(FILE* stream, long long position);
 // WriteFile; a source shorter than asked gives ERROR_HANDLE_EOF.
 BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size);
 
-// Empties a file just opened for writing (nothing written yet), giving its
-// room back to the volume.
-BOOL TruncateFile(HANDLE file);
+// Ends `file` (open for writing) after its first `length` bytes, giving the
+// room beyond them back to the volume: after a write over an old file,
+// the old file's tail goes.
+BOOL CutFileAt(HANDLE file, unsigned long long length);
+
+// Puts the staged copy `from` in the place of the existing file `to` in one
+// step: the name holds the old file or the new one at every moment, never
+// nothing. Windows replaces no read-only file: there `to` loses read-only
+// first, and its other names with it. Linux's rename does not look at the
+// mode, and the old file keeps it. Fails as MoveFileExA does
+// (ERROR_ACCESS_DENIED for a folder at `to`).
+BOOL PutInPlace(LPCSTR from, LPCSTR to);
+
+// Gives `to` the owner and group of `from` where this process may (on Linux,
+// as root), and takes out of `*attributes`, a word read from `from`, the
+// setuid and setgid bits of an owner or a group that `to` did not get, so
+// that no file runs as someone it does not belong to. Windows keeps no owner
+// in the word: nothing changes there.
+void CarryOwner(LPCSTR from, LPCSTR to, DWORD* attributes);
+
+// Gives the name `path` a new empty file, returned open for writing, in the
+// place of what `*held` is open on (with FILE_FLAG_OPEN_REPARSE_POINT): a
+// link, or a file of several names, whose other names keep the old content.
+// When the new file cannot be made, the name is put back (PutNameBack) and
+// the call fails with the creation's error; `*held` stays open, for a later
+// PutNameBack. Windows cannot give a removed name back to a file from its
+// handle: there the name is never removed, `*held` is closed and set to
+// INVALID_HANDLE_VALUE, and the call fails with ERROR_NOT_SUPPORTED.
+HANDLE RenewName(LPCSTR path, HANDLE* held);
+
+// Gives the name `path` back to what `held` is open on, as RenewName found
+// it (the same file, or a link to the same place), in the place of what
+// stands there now.
+BOOL PutNameBack(LPCSTR path, HANDLE held);
 
 // Brings everything the volume that holds `file` has to stable storage, in
 // one pass (sorted writes, one journal commit): far cheaper than flushing

@@ -26,6 +26,14 @@ int PipeSize(int fd, int bytes) { return fcntl(fd, F_SETPIPE_SZ, bytes); }
 
 int EffectiveAccess(const char* path, int mode) { return faccessat(AT_FDCWD, path, mode, AT_EACCESS); }
 
+ssize_t ReadLinkOf(int fd, char* target, size_t size) { return readlinkat(fd, "", target, size); }
+
+int LinkAgain(int fd, const char* path) {
+  char self[64];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+}
+
 int RenameNoReplace(const char* from, const char* to) {
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
@@ -85,4 +93,8 @@ PosixCalls g_posix = {
     .mkdir = mkdir,
     .access = EffectiveAccess,
     .geteuid = geteuid,
+    .lchown = lchown,
+    .readlink_fd = ReadLinkOf,
+    .link_fd = LinkAgain,
+    .symlink = symlink,
 };

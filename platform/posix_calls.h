@@ -51,6 +51,16 @@ struct PosixCalls {
   // with EROFS.
   int (*access)(const char* path, int mode);
   uid_t (*geteuid)(void);
+  // What the direct rewrite needs to put a name back, and a replacement to
+  // carry an owner over.
+  int (*lchown)(const char* path, uid_t owner, gid_t group);
+  // readlinkat(fd, "", ...): the target of the link `fd` is open on
+  // (O_PATH | O_NOFOLLOW).
+  ssize_t (*readlink_fd)(int fd, char* target, size_t size);
+  // Gives the file `fd` is open on the name `path` again (linkat through
+  // /proc/self/fd): it needs another name still.
+  int (*link_fd)(int fd, const char* path);
+  int (*symlink)(const char* target, const char* path);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

@@ -191,13 +191,15 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 BOOL RemoveLeftover(LPCSTR path) {
-  // Each call looks at the name as it stands: a link is described, keeps
-  // its mode and is unlinked itself.
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    SetFileAttributesA(path, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
-  return DeleteFileA(path);
+  // unlink(2) removes a name whatever the file's mode: a read-only leftover
+  // keeps its mode, and so do its other names; a link goes itself.
+  struct stat st;
+  if (g_posix.lstat(path, &st) != 0) return Fail(errno, path);
+  if (S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return g_posix.unlink(path) == 0 ? TRUE : Fail(errno, path);
 }
 
 BOOL DeleteFileA(LPCSTR path) {
@@ -258,13 +260,68 @@ BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) 
   return TRUE;
 }
 
-BOOL TruncateFile(HANDLE file) {
+BOOL CutFileAt(HANDLE file, unsigned long long length) {
   const int fd = FdOf(file);
   if (fd < 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  return g_posix.ftruncate(fd, 0) == 0 ? TRUE : Fail(errno);
+  return g_posix.ftruncate(fd, (off_t)length) == 0 ? TRUE : Fail(errno);
+}
+
+BOOL PutInPlace(LPCSTR from, LPCSTR to) {
+  // rename(2) replaces a file of any mode, and refuses a folder (EISDIR).
+  if (g_posix.rename(from, to) == 0) return TRUE;
+  const int err = errno;
+  struct stat st;
+  return Fail(err, err == ENOENT && g_posix.lstat(from, &st) != 0 ? from : to);
+}
+
+void CarryOwner(LPCSTR from, LPCSTR to, DWORD* attributes) {
+  struct stat old, now;
+  if (!(*attributes & kModeMarker) || g_posix.lstat(from, &old) != 0) return;
+  bool sameOwner = false, sameGroup = false;
+  if (g_posix.lstat(to, &now) == 0) {
+    // chown clears the set-id bits: it comes before the mode is set.
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        g_posix.lchown(to, old.st_uid, old.st_gid) == 0)
+      now.st_uid = old.st_uid, now.st_gid = old.st_gid;
+    sameOwner = now.st_uid == old.st_uid;
+    sameGroup = now.st_gid == old.st_gid;
+  }
+  // An owner or a group the new file did not get is not one it runs as.
+  if (!sameOwner) *attributes &= ~((DWORD)S_ISUID << kModeShift);
+  if (!sameGroup) *attributes &= ~((DWORD)S_ISGID << kModeShift);
+}
+
+BOOL PutNameBack(LPCSTR path, HANDLE held) {
+  const int fd = FdOf(held);
+  struct stat st;
+  if (fd < 0 || g_posix.fstat(fd, &st) != 0) return Fail(fd < 0 ? EBADF : errno);
+  char target[4096];
+  ssize_t length = 0;
+  if (S_ISLNK(st.st_mode) && (length = g_posix.readlink_fd(fd, target, sizeof target - 1)) < 0)
+    return Fail(errno);
+  target[length] = '\0';
+  if (g_posix.unlink(path) != 0 && errno != ENOENT) return Fail(errno, path);
+  // A link is made again with its target; a file, which its other names
+  // still hold, is given this name again.
+  const int done = S_ISLNK(st.st_mode) ? g_posix.symlink(target, path) : g_posix.link_fd(fd, path);
+  return done == 0 ? TRUE : Fail(errno, path);
+}
+
+HANDLE RenewName(LPCSTR path, HANDLE* held) {
+  if (g_posix.unlink(path) != 0) {
+    Fail(errno, path);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    PutNameBack(path, *held);
+    SetLastError(error);
+  }
+  return file;
 }
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {

@@ -136,15 +136,6 @@ bool MayRemove(const char* path) {
   return true;
 }
 
-bool MayChangeMode(const char* path) {
-  struct stat st;
-  if (g_posix.lstat(path, &st) != 0) return false;
-  const uid_t self = g_posix.geteuid();
-  if (self == 0 || self == st.st_uid) return true;
-  errno = EPERM;
-  return false;
-}
-
 bool LookAtVolume(const char* path, VolumeFacts* facts) {
   struct statvfs st;
   if (g_posix.statvfs(path, &st) != 0) return false;

@@ -64,10 +64,6 @@ bool MayWrite(const char* path);
 // or the folder, or is root (EPERM otherwise).
 bool MayRemove(const char* path);
 
-// It may change the permission bits of `path`: it owns it, or is root
-// (EPERM otherwise).
-bool MayChangeMode(const char* path);
-
 // The volume that holds `path`.
 struct VolumeFacts {
   bool readOnly;

@@ -53,8 +53,40 @@ BOOL RemoveLeftover(LPCSTR path) {
   return DeleteFileA(path);
 }
 
-BOOL TruncateFile(HANDLE file) {
-  return SetFilePointer(file, 0, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
+BOOL CutFileAt(HANDLE file, unsigned long long length) {
+  // A file no longer than that is left alone (Wine fails SetEndOfFile at
+  // the file's own size on a full volume).
+  LARGE_INTEGER size, at;
+  if (!GetFileSizeEx(file, &size)) return FALSE;
+  if ((unsigned long long)size.QuadPart <= length) return TRUE;
+  at.QuadPart = (LONGLONG)length;
+  return SetFilePointerEx(file, at, NULL, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+BOOL PutInPlace(LPCSTR from, LPCSTR to) {
+  const DWORD attributes = GetFileAttributesA(to);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+    SetFileAttributesA(to, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+void CarryOwner(LPCSTR from, LPCSTR to, DWORD* attributes) { (void)from, (void)to, (void)attributes; }
+
+// Windows cannot give a removed name back to a file from its handle: the
+// name is not removed at all, and stays with what it holds.
+HANDLE RenewName(LPCSTR path, HANDLE* held) {
+  (void)path;
+  CloseHandle(*held);
+  *held = INVALID_HANDLE_VALUE;
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL PutNameBack(LPCSTR path, HANDLE held) {
+  (void)path, (void)held;
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
 }
 
 void EnlargePipeBuffer(FILE* stream) { (void)stream; }

@@ -9,13 +9,13 @@
 #include <windows.h>
 
 // Every slot, once: the calls the programs and the platform layer make.
-#define WINDOWS_CALL_SLOTS(SLOT)                                                              \
-  SLOT(CreateFileA) SLOT(WriteFile) SLOT(ReadFile) SLOT(FlushFileBuffers) SLOT(CloseHandle)   \
-  SLOT(SetFilePointer) SLOT(SetFilePointerEx) SLOT(SetEndOfFile) SLOT(GetFileType)            \
-  SLOT(GetFileSizeEx) SLOT(GetFileInformationByHandle) SLOT(FindFirstFileA) SLOT(FindClose)   \
-  SLOT(GetFileAttributesA) SLOT(SetFileAttributesA) SLOT(DeleteFileA) SLOT(MoveFileA)         \
-  SLOT(MoveFileExA) SLOT(GetDiskFreeSpaceExA) SLOT(LocalAlloc) SLOT(LocalFree)                \
-  SLOT(GetLastError) SLOT(SetLastError) SLOT(lstrcpyA) SLOT(lstrcatA) SLOT(lstrcmpA)          \
+#define WINDOWS_CALL_SLOTS(SLOT)                                                             \
+  SLOT(CreateFileA) SLOT(WriteFile) SLOT(ReadFile) SLOT(FlushFileBuffers) SLOT(CloseHandle)  \
+  SLOT(SetFilePointerEx) SLOT(SetEndOfFile) SLOT(GetFileType) SLOT(GetFileSizeEx)            \
+  SLOT(GetFileInformationByHandle) SLOT(FindFirstFileA) SLOT(FindClose)                      \
+  SLOT(GetFileAttributesA) SLOT(SetFileAttributesA) SLOT(DeleteFileA) SLOT(MoveFileA)        \
+  SLOT(MoveFileExA) SLOT(GetDiskFreeSpaceExA) SLOT(LocalAlloc) SLOT(LocalFree)               \
+  SLOT(GetLastError) SLOT(SetLastError) SLOT(lstrcpyA) SLOT(lstrcatA) SLOT(lstrcmpA)         \
   SLOT(lstrcmpiA)
 
 // One member per slot, named and typed as the call it holds.

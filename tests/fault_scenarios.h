@@ -26,11 +26,12 @@ struct Scenario {
 const std::vector<Scenario>& FaultScenarios();
 
 // Makes a scenario's folder under `root`: dest/ and what stands in it, and
-// for the planted link the victim beside it. The link is a symbolic one, or
-// with `hardLink` a second name of the victim: Wine shows a symbolic link as
-// the file it points to (and deletes that file for it), where Windows would
-// show a reparse point.
-void StageScenario(const std::string& root, const Scenario& s, bool hardLink = false);
+// for the planted link the victim beside it. For the Windows build
+// (`windows`), the planted link is a second name of the victim, not a
+// symbolic link (Wine shows one as the file it points to, and deletes that
+// file for it, where Windows would show a reparse point), and no target has
+// a second name (Windows cannot give it a new file: see RenewName).
+void StageScenario(const std::string& root, const Scenario& s, bool windows = false);
 
 // What is wrong on `disk` after a run that was killed (`killed`) or failed
 // at one call, or "" when nothing is; `rewritten` when the run took the

@@ -17,6 +17,16 @@
 #include <sstream>
 #include <stdexcept>
 
+bool WrittenOver(const std::string& now, const std::string& written, const std::string& old) {
+  // Past the old file's end it can only be the first part of `written`.
+  if (now.size() != old.size()) return now.size() > old.size() && StartsWith(written, now);
+  size_t same = 0;  // how far `now` follows `written` from the start
+  while (same < now.size() && same < written.size() && now[same] == written[same]) ++same;
+  size_t tail = now.size();  // from where `now` follows `old` to the end
+  while (tail > 0 && now[tail - 1] == old[tail - 1]) --tail;
+  return tail <= same;
+}
+
 std::string Le32(uint32_t v) {
   std::string s(4, '\0');
   for (int i = 0; i < 4; ++i) s[i] = (char)(v >> (8 * i));

@@ -92,6 +92,11 @@ inline bool StartsWith(const std::string& s, const std::string& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// True when `now` is what a write of the first part of `written` over `old`
+// leaves, from the start of the file: its first bytes new, the rest old
+// (the direct rewrite cuts the file to its length only once it is whole).
+bool WrittenOver(const std::string& now, const std::string& written, const std::string& old);
+
 // Bytes made visible: printable ASCII as is, the rest as \xNN, \r and \n.
 std::string Visible(const std::string& bytes);
 

@@ -824,7 +824,7 @@ TEST(PackPlan, ForetellsUnpack) {
        {{"f", "new"}}, {}, "replace    f\n" + ok, "OK", "Line: 252"},
       {"another user's read-only file in a folder anyone may write",
        {{"dest", kDirectory, 0777}, {"dest/ro", "old", 0444}}, {{"ro", "new"}}, {},
-       "replace    ro (read-only: replaced all the same)\n" + ok, "OK", "Line: 252"},
+       "replace    ro (read-only: replaced all the same)\n" + ok, "OK", "OK"},
       {"a name with a wildcard is taken as it is", {{"dest/ab", "x"}}, {{"a*", "1"}}, {},
        "new        a*\n" + ok, "OK", l181},
       {"a read-only leftover staged copy", {{"dest/f", "old"}, {"dest/fTMP", "junk", 0444}}, {{"f", "new"}}, {},

@@ -236,6 +236,8 @@ TEST(SystemCallTable, SlotsHoldTheSystemsCalls) {
       {"syncfs", Slot(g_posix.syncfs), Slot(&syncfs)},
       {"dup2", Slot(g_posix.dup2), Slot(&dup2)},
       {"uname", Slot(g_posix.uname), Slot(static_cast<int (*)(struct utsname*)>(&uname))},
+      {"lchown", Slot(g_posix.lchown), Slot(&lchown)},
+      {"symlink", Slot(g_posix.symlink), Slot(&symlink)},
   };
   for (const auto& row : rows) EXPECT_EQ(row.slot, row.system) << row.name;
 

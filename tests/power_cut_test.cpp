@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "extractor/unpack.h"
@@ -81,6 +82,18 @@ Files Targets(const UnpackCase& c) {
   return targets;
 }
 
+// True when `now` is what a cut may leave of a file that `written` was
+// written over, `old` before it ("" for a new file), not flushed since: each
+// byte the one written there, the one that was there, or a zero where the
+// file grew, at any length up to the longer of the two.
+bool MayBeLeft(const std::string& now, const std::string& written, const std::string& old) {
+  if (now.size() > std::max(written.size(), old.size())) return false;
+  for (size_t i = 0; i < now.size(); ++i)
+    if (!(i < written.size() && now[i] == written[i]) && now[i] != (i < old.size() ? old[i] : '\0'))
+      return false;
+  return true;
+}
+
 // What is wrong with the tree after a cut, or "".
 std::string CutFault(const Files& before, const Files& targets, const Files& now, bool rewrite) {
   for (const auto& [path, content] : now) {
@@ -95,10 +108,10 @@ std::string CutFault(const Files& before, const Files& targets, const Files& now
   for (const auto& [path, content] : targets) {
     auto at = now.find(path);
     auto old = before.find(path);
-    const bool prefix = at != now.end() && StartsWith(content, at->second);
-    if (old == before.end() && (at == now.end() || prefix)) continue;
+    if (old == before.end() && (at == now.end() || MayBeLeft(at->second, content, ""))) continue;
     if (old != before.end() && at != now.end() &&
-        (at->second == old->second || at->second == content || (rewrite && prefix)))
+        (at->second == old->second || at->second == content ||
+         (rewrite && MayBeLeft(at->second, content, old->second))))
       continue;
     return path + (at == now.end() ? " is absent" : " holds " + std::to_string(at->second.size()) + " bytes");
   }

@@ -112,8 +112,6 @@ bool FailureOf(R* value) {
     *value = INVALID_HANDLE_VALUE;
   } else if constexpr (Index == kGetFileAttributesA) {
     *value = INVALID_FILE_ATTRIBUTES;
-  } else if constexpr (Index == kSetFilePointer) {
-    *value = INVALID_SET_FILE_POINTER;
   } else if constexpr (Index == kGetFileType) {
     *value = FILE_TYPE_UNKNOWN;
   } else {

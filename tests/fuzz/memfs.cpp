@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -405,6 +406,35 @@ struct dirent* FakeReaddir(DIR* dir) {
   }
 }
 
+// No owners here: every file is the caller's.
+int FakeLchown(const char*, uid_t, gid_t) { return 0; }
+
+ssize_t FakeReadlinkFd(int fd, char* target, size_t size) {
+  Descriptor* d = FdOf(fd);
+  if (!d || !S_ISLNK(g.nodes[d->node].mode)) return Error(d ? EINVAL : EBADF);
+  const std::string& data = g.nodes[d->node].data;
+  const size_t n = data.size() < size ? data.size() : size;
+  memcpy(target, data.data(), n);
+  return (ssize_t)n;
+}
+
+// An entry has one name here: a file cannot be given another.
+int FakeLinkFd(int, const char*) { return Error(EMLINK); }
+
+int FakeSymlink(const char* target, const char* path) {
+  Where w;
+  int err = Resolve(path, false, &w);
+  if (err) return Error(err);
+  if (w.node >= 0) return Error(EEXIST);
+  const int node = NewNode(w, S_IFLNK | 0777);
+  g.nodes[node].data = target;
+  Op op{kWrite, node};
+  op.at = 0;
+  op.data = target;
+  Record(op);
+  return 0;
+}
+
 int FakeClosedir(DIR* dir) {
   --g.streams;
   delete reinterpret_cast<Stream*>(dir);
@@ -446,6 +476,10 @@ void MemFsInstall() {
       .mkdir = g.saved.mkdir,
       .access = g.saved.access,
       .geteuid = g.saved.geteuid,
+      .lchown = FakeLchown,
+      .readlink_fd = FakeReadlinkFd,
+      .link_fd = FakeLinkFd,
+      .symlink = FakeSymlink,
   };
   MemFsReset(false);
 }
@@ -514,8 +548,11 @@ std::string ContentAt(int node, size_t end) {
 
 // What file `node` holds after a power cut before call `cut`: what it held
 // at its last flush (of the file, or of the volume) since it was made; else
-// what it held before the run, if nothing wrote to it; else `part` halves of
-// what was written.
+// what it held before the run, if nothing wrote to it; else one of the
+// `part`-th sample of what a volume may keep of writes it was not asked to
+// flush: a block holds what was written or what it held before (zeros where
+// the file grew: the room was taken, the data never came), at the length
+// before or after.
 std::string ContentAfterCut(int node, size_t cut, int part) {
   long made = node < (int)g.recorded.size() ? -1 : 0, flushed = -1;
   bool written = false;
@@ -527,9 +564,22 @@ std::string ContentAfterCut(int node, size_t cut, int part) {
     written = written || ((op.kind == kWrite || op.kind == kTruncate) && op.node == node);
   }
   if (flushed >= 0) return ContentAt(node, (size_t)flushed);
-  if (!written && made < 0) return g.recorded[node].data;
-  const std::string data = ContentAt(node, cut);
-  return data.substr(0, data.size() * (size_t)part / 2);
+  const std::string before = made < 0 ? g.recorded[node].data : std::string();
+  if (!written) return before;
+  const std::string now = ContentAt(node, cut);
+  const size_t half = now.size() / 2;
+  // Past `from`, what was there before, and zeros where the file grew.
+  auto rest = [&](size_t from) {
+    std::string tail = from < before.size() ? before.substr(from, now.size() - std::min(now.size(), from)) : "";
+    return tail + std::string(now.size() > from + tail.size() ? now.size() - from - tail.size() : 0, '\0');
+  };
+  switch (part) {
+    case 0: return before;                           // nothing reached the disk
+    case 1: return now.substr(0, half) + (before.size() > half ? before.substr(half) : "");
+    case 2: return now;                              // all of it did
+    case 3: return rest(0);                          // the length, not the data
+    default: return now.substr(0, half) + rest(half);  // the length, half the data
+  }
 }
 
 // The tree after a power cut before call `cut`, when the changes to the
@@ -587,7 +637,7 @@ size_t MemFsPowerCuts(const std::function<void()>& visit) {
     if (cut > 0 && (g.ops[cut - 1].kind == kFlushFile || g.ops[cut - 1].kind == kFlushVolume))
       lastFlush = cut;
     for (size_t persisted = lastFlush; persisted <= cut; ++persisted) {
-      for (int part = 0; part <= 2; ++part) {
+      for (int part = 0; part <= 4; ++part) {
         std::vector<Node> nodes = CrashState(persisted, cut, part);
         if (!seen.insert(Described(nodes)).second) continue;
         g.fds.clear();

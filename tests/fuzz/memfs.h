@@ -64,8 +64,12 @@ std::map<std::string, std::string> MemFsFiles();
 //   disk in order, up to any call from the last completed flush to k;
 // - a file holds what it held at its last completed flush, of the file or
 //   of the volume;
-// - a file never flushed holds nothing, half, or all of what was written
-//   (any prefix, in three samples);
+// - a file not flushed since it was written holds, of each block, what was
+//   written or what it held before (zeros where it grew: a volume may take
+//   the room and lose the data), at the length before or after, in five
+//   samples: nothing written; the first half written over what was there;
+//   all written; the new length with nothing written; the new length with
+//   the first half written;
 // - a file that stood before the run holds its content until it is written.
 void MemFsRecord();
 size_t MemFsPowerCuts(const std::function<void()>& visit);
