@@ -66,9 +66,10 @@ std::vector<std::string> Strace(const std::string& inject, const std::string& tr
   return argv;
 }
 
-TmpfsVolume::TmpfsVolume(const std::string& path, uint64_t bytes) : path_(path) {
+TmpfsVolume::TmpfsVolume(const std::string& path, uint64_t bytes, uint64_t inodes) : path_(path) {
   MakeDirs(path);
-  const std::string options = "size=" + std::to_string(bytes);
+  const std::string options =
+      "size=" + std::to_string(bytes) + (inodes ? ",nr_inodes=" + std::to_string(inodes) : "");
   mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
@@ -77,8 +78,8 @@ TmpfsVolume::~TmpfsVolume() {
 }
 
 bool MountVolume(const std::string& path, uint64_t bytes, std::unique_ptr<TmpfsVolume>* volume,
-                 std::string* skipped) {
-  volume->reset(new TmpfsVolume(path, bytes));
+                 std::string* skipped, uint64_t inodes) {
+  volume->reset(new TmpfsVolume(path, bytes, inodes));
   if ((*volume)->mounted()) return true;
   volume->reset();
   *skipped = "cannot mount a tmpfs here (needs root)";
@@ -90,6 +91,8 @@ void Prepare(const std::string& root, const std::vector<Before>& before) {
     std::string path = root + "/" + b.path;
     if (b.content == kDirectory) {
       MakeDirs(path);
+      // A folder's mode is set where the row gives one.
+      if (b.mode != 0644) chmod(path.c_str(), b.mode);
       continue;
     }
     MakeDirs(path.substr(0, path.rfind('/')));
@@ -99,6 +102,11 @@ void Prepare(const std::string& root, const std::vector<Before>& before) {
       EXPECT_EQ(symlink(b.content.substr(kSymlinkTo.size()).c_str(), path.c_str()), 0) << path;
     else
       WriteFile(path, b.content, b.mode);
+    // chown clears the set-id bits: the mode is set again after it.
+    if (b.owner >= 0 && lchown(path.c_str(), b.owner, b.owner) == 0 && b.content != kDirectory)
+      chmod(path.c_str(), b.mode);
+    else if (b.owner >= 0 && b.content == kDirectory)
+      chmod(path.c_str(), b.mode);
   }
 }
 
@@ -112,6 +120,7 @@ int AddEntry(const char* path, const struct stat* st, int, struct FTW*) {
   if (strlen(path) <= t_rootLength) return 0;  // the root itself
   DiskEntry e;
   e.mode = st->st_mode & 07777;
+  e.owner = st->st_uid;
   if (S_ISDIR(st->st_mode)) {
     e.content = kDirectory;
   } else if (S_ISLNK(st->st_mode)) {
@@ -137,6 +146,7 @@ Disk Compared(const Disk& disk, Differs exempt) {
   for (const auto& [path, entry] : disk) {
     DiskEntry e = entry;
     if (exempt == Differs::kExecutableBit) e.mode &= ~(mode_t)0111;
+    if (exempt == Differs::kOtherNamesWritable) e.mode &= ~(mode_t)S_IWUSR;
     out[exempt == Differs::kBackslash ? WithSlashes(path) : path] = e;
   }
   return out;
@@ -170,11 +180,12 @@ Disk Snapshot(const std::string& root) {
   return disk;
 }
 
-// Standard error as Wine writes it, where the row says Wine departs.
-static std::string AsUnderWine(std::string err, WineDeparts wine) {
+std::string AsUnderWine(std::string err, WineDeparts wine) {
   if (!wine.windows) return err;
   const std::string windows = wine.windows;
-  for (size_t at; (at = err.find(windows)) != std::string::npos;) err.replace(at, windows.size(), wine.wine);
+  const std::string instead = wine.wine;
+  for (size_t at = err.find(windows); at != std::string::npos; at = err.find(windows, at + instead.size()))
+    err.replace(at, windows.size(), instead);
   return err;
 }
 
@@ -211,9 +222,17 @@ RunResult RunRowOnce(const Build& build, const UnpackCase& c, const std::vector<
                      Disk* disk, std::string* skipped) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.needsTmpfs && !MountVolume(dir / "vol", c.volumeBytes, &volume, skipped)) return RunResult();
+  if (c.needsTmpfs && !MountVolume(dir / "vol", c.volumeBytes, &volume, skipped, c.volumeInodes))
+    return RunResult();
   Prepare(dir.path(), c.before);
-  RunResult r = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, wrapper,
+  std::vector<std::string> around = wrapper;
+  if (c.asUser && !build.windows) {
+    chmod(dir.path().c_str(), 0777);
+    const std::string id = std::to_string(kNobody);
+    for (const char* a : {"setpriv", "--reuid", id.c_str(), "--regid", id.c_str(), "--clear-groups", "--"})
+      around.push_back(a);
+  }
+  RunResult r = RunOn(build, build.unpack, c.args, c.input, dir.path(), c.addressLimit, around,
                       c.inputOnPipe);
   if (disk) *disk = Snapshot(dir.path());
   return r;
@@ -236,7 +255,7 @@ bool Injection(const Build& build, const UnpackCase& c, std::string* inject, std
     if (line.find(c.fault.calls) == std::string::npos) continue;
     ++nth;
     if (line.find(needle) != std::string::npos) {
-      *inject += ":when=" + std::to_string(nth) + "+";
+      *inject += ":when=" + std::to_string(nth) + (c.fault.once ? "" : "+");
       return true;
     }
   }
@@ -261,7 +280,7 @@ bool RunUnpackRow(const Build& build, const UnpackCase& c, Outcome* outcome, std
 void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& outcome) {
   const bool onWindows = build.windows;
   const std::string where = c.name + std::string(" (") + build.name + ")";
-  const std::string err = onWindows ? AsUnderWine(c.err, c.wine) : c.err;
+  const std::string err = onWindows ? AsUnderWine(AsUnderWine(c.err, c.windows), c.wine) : c.err;
   EXPECT_EQ(Visible(outcome.run.err), Visible(TextMode(err))) << where;
   EXPECT_EQ(outcome.run.status, 0) << where;
   EXPECT_EQ(outcome.run.out, "") << where;
@@ -279,7 +298,11 @@ void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& out
     if (a.mode) {
       mode_t mode = e ? e->mode : 0, expected = a.mode;
       if (onWindows && c.differs == Differs::kExecutableBit) mode &= ~0111, expected &= ~0111;
+      if (onWindows && c.differs == Differs::kOtherNamesWritable) mode &= ~0200, expected &= ~0200;
       EXPECT_EQ(ModeText(mode), ModeText(expected)) << where << ": mode of " << path;
+    }
+    if (a.owner >= 0) {
+      EXPECT_EQ(e ? (int)e->owner : -1, a.owner) << where << ": owner of " << path;
     }
   }
 }

@@ -65,7 +65,8 @@ std::vector<std::string> Strace(const std::string& inject, const std::string& tr
 // Mounting needs root.
 class TmpfsVolume {
  public:
-  TmpfsVolume(const std::string& path, uint64_t bytes);
+  // With `inodes`, that many files and folders at most, its root among them.
+  TmpfsVolume(const std::string& path, uint64_t bytes, uint64_t inodes = 0);
   ~TmpfsVolume();
   TmpfsVolume(const TmpfsVolume&) = delete;
   TmpfsVolume& operator=(const TmpfsVolume&) = delete;
@@ -79,7 +80,7 @@ class TmpfsVolume {
 // Mounts a tmpfs of `bytes` at `path` into `volume`. Returns false, with the
 // reason in `skipped`, when it cannot be mounted (it needs root).
 bool MountVolume(const std::string& path, uint64_t bytes, std::unique_ptr<TmpfsVolume>* volume,
-                 std::string* skipped);
+                 std::string* skipped, uint64_t inodes = 0);
 
 // Puts what a row needs in its scratch folder before the run.
 void Prepare(const std::string& root, const std::vector<Before>& before);
@@ -89,7 +90,10 @@ void Prepare(const std::string& root, const std::vector<Before>& before);
 struct DiskEntry {
   std::string content;
   mode_t mode = 0;
-  bool operator==(const DiskEntry& o) const { return content == o.content && mode == o.mode; }
+  uid_t owner = 0;
+  bool operator==(const DiskEntry& o) const {
+    return content == o.content && mode == o.mode && owner == o.owner;
+  }
 };
 // Everything under a folder, by path relative to it ("a", "a/b").
 typedef std::map<std::string, DiskEntry> Disk;
@@ -111,6 +115,10 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
                                      WineDeparts wine = {nullptr, nullptr},
                                      const std::pair<std::string, std::string>& names = {"Linux",
                                                                                           "Windows"});
+
+// Standard error as the Windows build under Wine writes it, where a row says
+// it departs (`wine`): each `wine.windows` replaced with `wine.wine`.
+std::string AsUnderWine(std::string err, WineDeparts wine);
 
 // Runs an unpack row against `build` in a fresh scratch folder. Returns
 // false, with the reason in `skipped`, when the row needs a tmpfs that cannot

@@ -453,9 +453,80 @@ std::vector<UnpackCase> MakeCases() {
       {.name = "a leftover staged copy that is a second name of another file",
        .args = {"-destdir", "out/"},
        .input = One("a", "new"),
-       .before = {{"out/a", "old"}, {"precious", "precious"}, {"out/aTMP", kSecondNameOf + "precious"}},
+       .before = {{"out/a", "old"}, {"precious", "precious", 0444}, {"out/aTMP", kSecondNameOf + "precious"}},
        .err = kGood + kOk,
-       .after = {{"out/a", "new"}, {"precious", "precious"}, {"out/aTMP", kAbsent}}},
+       .after = {{"out/a", "new"}, {"precious", "precious", 0444}, {"out/aTMP", kAbsent}},
+       .differs = Differs::kOtherNamesWritable},
+
+      // Names a run was not asked to change keep their content, mode and
+      // owner: the other names of a file, a user's file outside.
+      {.name = "a user who may not write the folder: a second name keeps the shared content",
+       .args = {"-destdir", "dest/"},
+       .input = One("a.txt", "new"),
+       .before = {{"other/keep.txt", "keep", 0666}, {"dest", kDirectory, 0555},
+                  {"dest/a.txt", kSecondNameOf + "other/keep.txt"}},
+       .err = kGood + "Line: 205 Could not write dest/a.txtTMP file to disk 6\r\n" +
+              "Line: 210 could not delete junk 2\r\n" + "Line: 223 error opening second out file!!bail 5\r\n",
+       .after = {{"dest/a.txt", "keep"}, {"other/keep.txt", "keep"}},
+       // Windows cannot give a removed name back to its file: it removes none.
+       .windows = {"bail 5", "bail 50"},
+       .asUser = true},
+      {.name = "no free inode: a file of two names keeps both",
+       .args = {"-destdir", "vol/"},
+       .input = One("a", "new"),
+       .before = {{"vol/a", "old"}, {"vol/b", kSecondNameOf + "vol/a"}},
+       .err = kGood + "Line: 205 Could not write vol/aTMP file to disk 6\r\n" +
+              "Line: 210 could not delete junk 2\r\n" + "Line: 223 error opening second out file!!bail 112\r\n",
+       .after = {{"vol/a", "old"}, {"vol/b", "old"}},
+       .needsTmpfs = true,
+       .volumeInodes = 3},
+      {.name = "replacing a read-only file leaves its other names read-only",
+       .args = {"-destdir", "dest/"},
+       .input = One("a", "new"),
+       .before = {{"outside/keep", "keep", 0444}, {"dest", kDirectory}, {"dest/a", kSecondNameOf + "outside/keep"}},
+       .err = kGood + kOk,
+       .after = {{"dest/a", "new", 0644}, {"outside/keep", "keep", 0444}},
+       .differs = Differs::kOtherNamesWritable},
+      {.name = "root keeps a replaced file's owner, and its set-id bits with it",
+       .input = Package({{"tool", "new tool"}, {"conf", "new conf"}}),
+       .before = {{"tool", "old tool", 06755, kNobody}, {"conf", "old conf", 0600, kNobody}},
+       .err = kGood + kOk,
+       .after = {{"tool", "new tool", 06755, kNobody}, {"conf", "new conf", 0600, kNobody}},
+       .linuxOnly = true},
+      {.name = "a user who is not root replaces a set-id program: the new one is the user's, without them",
+       .input = One("tool", "new tool"),
+       .before = {{"tool", "old tool", 06755}},
+       .err = kGood + kOk,
+       .after = {{"tool", "new tool", 0755, kNobody}},
+       .linuxOnly = true,
+       .asUser = true},
+
+      // The direct rewrite writes over the old file, then cuts it to the new
+      // length: an I/O error on its first write costs nothing of the old.
+      {.name = "the direct rewrite of a longer file leaves the new content alone",
+       .input = One("d", "short"),
+       .before = {{"d", "a longer old content"}, {"dTMP", kDirectory}},
+       .err = kGood + "Line: 205 Could not write dTMP file to disk 6\r\n" + "Line: 210 could not delete junk 5\r\n" +
+              "Line: 221 opened second out file\r\n" + kRewritten + kOk,
+       .after = {{"d", "short"}}},
+      {.name = "an I/O error on the first write of the direct rewrite keeps the old content",
+       .input = One("d", "short new"),
+       .before = {{"d", "the old content of d"}, {"dTMP", kDirectory}},
+       .err = kGood + "Line: 205 Could not write dTMP file to disk 6\r\n" + "Line: 210 could not delete junk 5\r\n" +
+              "Line: 221 opened second out file\r\n" + "Line: 229 error writing file error-> 1117\r\n",
+       .after = {{"d", "the old content of d"}},
+       .fault = {"write", "error=EIO", "short new", true},
+       .linuxOnly = true},
+      {.name = "from a pipe, an entry over 1 MiB whose staged copy cannot be made is written over the old file",
+       .before = {{"big", "old"}, {"bigTMP", kDirectory}},
+       .err = kGood + "Line: 205 Could not write bigTMP file to disk 6\r\n" + "Line: 210 could not delete junk 5\r\n" +
+              "Line: 221 opened second out file\r\n" + kRewritten + kOk,
+       .inputOnPipe = true,
+       .bytes = [](UnpackCase* c) {
+         const std::string content((1u << 20) + 1, 'p');
+         c->input = One("big", content);
+         c->after = {{"big", content}, {"bigTMP", kDirectory}};
+       }},
       // A new file that fails is taken again one at a time, after what waits.
       {.name = "a replacement, then a new file in a missing folder",
        .input = Package({{"a", "new a"}, {"missing/f", "x"}}),

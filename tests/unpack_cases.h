@@ -25,14 +25,20 @@ struct Before {
   std::string path;
   std::string content;  // or kDirectory
   mode_t mode = 0644;
+  int owner = -1;  // the user and group that own it, when not root's
 };
 
-// What must stand there after it; a mode of 0 is not checked.
+// What must stand there after it; a mode of 0 is not checked, nor an owner
+// of -1.
 struct After {
   std::string path;
   std::string content;  // or kDirectory, kAbsent
   mode_t mode = 0;
+  int owner = -1;
 };
+
+// The user and group the rows take for one who is not root: nobody.
+const int kNobody = 65534;
 
 // A way in which Windows and Linux themselves differ that a row shows. The
 // comparison of the two builds leaves out that part of the row alone.
@@ -44,6 +50,9 @@ enum class Differs {
   // A backslash separates folders on Windows; on Linux it is a character of
   // the name like any other (paths are compared with it read as "/").
   kBackslash,
+  // Windows replaces no read-only file: the old file loses read-only first,
+  // and its other names with it (modes are compared without owner write).
+  kOtherNamesWritable,
 };
 
 // Where Wine departs from Windows in a row's standard error: Windows, like
@@ -61,6 +70,7 @@ struct Fault {
   // Every call of that kind fails from the first on a path that ends so (a
   // fault that persists), or, when null, every call of the run.
   const char* from = nullptr;
+  bool once = false;  // only that first call fails
 };
 
 struct UnpackCase {
@@ -90,6 +100,15 @@ struct UnpackCase {
   // before and after, only when it runs (Filled): every test process builds
   // the whole table, and would otherwise pay for rows it does not run.
   void (*bytes)(UnpackCase* c) = nullptr;
+  uint64_t volumeInodes = 0;  // the tmpfs's inodes, when limited
+  // Where the Windows build itself writes otherwise, a difference of the
+  // platforms and not of Wine: the Linux build writes `windows`, and the
+  // Windows build `wine` instead.
+  WineDeparts windows = {nullptr, nullptr};
+  // The Linux build runs as a user who is not root (nobody), in a scratch
+  // folder anyone may write; under Wine the Windows build runs without
+  // root's power over permission bits, as it always does.
+  bool asUser = false;
 };
 
 const std::vector<UnpackCase>& UnpackCases();
