@@ -142,6 +142,7 @@ std::vector<PackCase> MakeCases() {
   const std::string tAlone = "pack: -t takes none of the options that write a package\n" + kUsage;
   const std::string cutHeader = "pack: entry 2 of 2: the stream ends inside its header\n";
   const std::string noNul = "pack: entry 1 of 1: no NUL ends its name within 260 bytes\n";
+  const std::string big(300 << 10, 'b');
   return {
       // Writing packages.
       {"one file", {{"a.txt", "hello"}}, {"a.txt"}, "", Package({{"a.txt", "hello"}}), "", 0, {}},
@@ -376,6 +377,31 @@ std::vector<PackCase> MakeCases() {
       {"--verify: a prefix without its /", {{"destx", "1"}}, {"--verify", "dest"}, Package({{"x", "1"}}),
        "dest does not end in /: names are appended to it (destx)\nsame       x\n"
        "verified 1 entry: same 1, differs 0, missing 0, not a file 0; staged copies left 0\n", "", 0, {}},
+      {"--verify: a difference beyond the first 256 KiB", {{"dest/big", big.substr(0, 270000) + "!" +
+       big.substr(270001)}}, {"--verify", "dest/"}, Package({{"big", big}}),
+       "differs    big: the first byte that differs is at offset 270000\n"
+       "verified 1 entry: same 0, differs 1, missing 0, not a file 0; staged copies left 0\n", "", 1, {}},
+      {"--verify: a path through a file is missing", {{"dest/d", "file"}}, {"--verify", "dest/"},
+       Package({{"d/x", "1"}}),
+       "missing    d/x\nverified 1 entry: same 0, differs 0, missing 1, not a file 0; staged copies left 0\n",
+       "", 1, {}},
+      {"--verify: staged copies left, whole and begun, beside files that are the same",
+       {{"dest/e", "e"}, {"dest/eTMP", "e"}, {"dest/f", "full"}, {"dest/fTMP", "fu"}}, {"--verify", "dest/"},
+       Package({{"e", "e"}, {"f", "full"}}),
+       "same       e\nleft over  eTMP: the staged copy of e, left by a run that was stopped\n"
+       "same       f\nleft over  fTMP: the staged copy of f, left by a run that was stopped\n"
+       "verified 2 entries: same 2, differs 0, missing 0, not a file 0; staged copies left 2\n", "", 1, {}},
+      {"--verify: files only named like staged copies",
+       {{"dest/r", "new"}, {"dest/rTMP", "mine"}, {"dest/s", "s"}, {"dest/sTMP", "sx"}}, {"--verify", "dest/"},
+       Package({{"r", "new"}, {"s", "s"}}),
+       "same       r\nnamed like rTMP: a file named like the staged copy of r, holding other bytes; unpack "
+       "removes it when it next replaces r\nsame       s\nnamed like sTMP: a file named like the staged "
+       "copy of s, holding other bytes; unpack removes it when it next replaces s\nverified 2 entries: "
+       "same 2, differs 0, missing 0, not a file 0; staged copies left 0, files named like one 2\n", "", 0, {}},
+      {"--verify: an entry taken away by a later entry's staged copy", {{"dest/a", "2"}}, {"--verify", "dest/"},
+       Package({{"aTMP", "1"}, {"a", "2"}}),
+       "missing    aTMP: entry 2 (a) takes this name for its staged copy\nsame       a\n"
+       "verified 2 entries: same 1, differs 0, missing 1, not a file 0; staged copies left 0\n", "", 1, {}},
       {"--verify PACKAGE, malformed", {{"dest/a", "1"}, {"p.pkg", Package({{"a", "1"}, {"b", "22"}}, 3)}},
        {"--verify", "dest/", "p.pkg"}, "", "same       a\nmissing    b\nmalformed\n",
        "pack: the stream ends after 2 of the 3 entries it declares\n", 1, {}},
