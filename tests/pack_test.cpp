@@ -221,7 +221,7 @@ std::vector<PackCase> MakeCases() {
        "second stays\n", 0, {}},
       {"-w: a/b and a\\b written alike", {{"a/b", "1"}, {"a\\b", "2"}}, {"-w", "."}, "",
        Package({{"a\\b", "1"}, {"a\\b", "2"}}),
-       "pack: warning: a\\\\b is the name of two files (./a/b, then ./a\\b): unpack installs both, and "
+       "pack: warning: a\\\\b is the name of two files (./a/b, then ./a\\\\b): unpack installs both, and "
        "the second stays\n", 0, {}},
 
       // What is refused, before anything is written.
@@ -275,6 +275,14 @@ std::vector<PackCase> MakeCases() {
        "pack: big holds 4294967296 bytes; an entry holds at most 4294967295\n", 1, noOutput},
       {"only empty folders", {{"d/e", kDirectory}}, {"d"}, "", "",
        "pack: no files to pack under the paths given\n", 1, {}},
+      {"a missing path, escaped", {}, {"no\nsuch"}, "", "",
+       "pack: cannot read no\\nsuch: No such file or directory\n", 1, {}},
+      {"a FIFO, escaped", {{"p\nq", kFifo}}, {"."}, "", "", "pack: ./p\\nq is a FIFO, not a file or folder\n", 1, {}},
+      {"a name of 260 characters, escaped", {{kDirA + "/\t" + std::string(130, 'b'), "x"}}, {"."}, "", "",
+       "pack: the name " + kDirA + "/\\t" + std::string(130, 'b') + " is 260 bytes long; a name holds at "
+       "most 259\n", 1, {}},
+      {"a symbolic link back up the tree, escaped", {{"d\tx/f", "x"}, {"d\tx/back", LinkTo(".")}}, {"d\tx"},
+       "", "", "pack: d\\tx/back leads back into a folder being packed\n", 1, {}},
       {"a symbolic link back up the tree", {{"d/f", "x"}, {"d/back", LinkTo(".")}}, {"d"}, "", "",
        "pack: d/back leads back into a folder being packed\n", 1, {}},
 
