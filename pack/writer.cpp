@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,27 @@ void Warn(const Item& item, FILE* err) {
             name.c_str());
 }
 
+// Warns of each name that is another's followed by TMP: unpack takes it for
+// the staged copy of the other, and removes whatever stands there whenever
+// it replaces the other. In this package the other comes first (names are
+// in byte order), so both stay; a later install of the other alone, or a
+// run stopped in between, does not leave this one as packed.
+void WarnOfStagedNames(const std::vector<Item>& items, bool windows, FILE* err) {
+  std::set<std::string> names, warned;
+  for (const Item& item : items) names.insert(Written(item, windows));
+  for (const Item& item : items) {
+    const std::string name = Written(item, windows);
+    const std::string other = name.substr(0, name.size() - 3);
+    if (name.size() <= 3 || name.compare(other.size(), 3, "TMP") != 0 || !names.count(other) ||
+        !warned.insert(name).second)
+      continue;
+    fprintf(err,
+            "pack: warning: %s is named like the staged copy of %s: unpack removes a file of that "
+            "name whenever it replaces %s\n",
+            Escaped(name).c_str(), Escaped(other).c_str(), Escaped(other).c_str());
+  }
+}
+
 // Adds the PATHs that the list file `list` names, one per line (or per NUL
 // with -0), to `paths`; `in` is standard input, for "-".
 bool ReadList(const Source& list, bool nul, FILE* in, std::vector<Source>* paths, FILE* err) {
@@ -251,6 +273,7 @@ bool CollectItems(const Options& o, FILE* in, std::vector<Item>* items, FILE* er
   Order(items, o.windows, err);
   if (o.output && OutputIsAnInput(o.output, *items, err)) return false;
   for (const Item& item : *items) Warn(item, err);
+  WarnOfStagedNames(*items, o.windows, err);
   return true;
 }
 

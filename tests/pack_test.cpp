@@ -219,6 +219,10 @@ std::vector<PackCase> MakeCases() {
        Package({{"x", "2"}, {"x", "1"}}),
        "pack: warning: x is the name of two files (db/x, then da/x): unpack installs both, and the "
        "second stays\n", 0, {}},
+      {"a file and one named like its staged copy", {{"a", "1"}, {"aTMP", "2"}}, {"."}, "",
+       Package({{"a", "1"}, {"aTMP", "2"}}),
+       "pack: warning: aTMP is named like the staged copy of a: unpack removes a file of that name "
+       "whenever it replaces a\n", 0, {}},
       {"-w: a/b and a\\b written alike", {{"a/b", "1"}, {"a\\b", "2"}}, {"-w", "."}, "",
        Package({{"a\\b", "1"}, {"a\\b", "2"}}),
        "pack: warning: a\\\\b is the name of two files (./a/b, then ./a\\\\b): unpack installs both, and "
