@@ -74,7 +74,8 @@ const char kHelp[] =
     "\n"
     "Names and paths are shown with control characters and \\ escaped as in C.\n"
     "Exit status: 0 success, 1 a malformed package, a failed run, a plan that\n"
-    "stops or an install that differs, 2 a usage error.\n";
+    "stops, cannot tell or takes an entry away, or an install that differs,\n"
+    "2 a usage error.\n";
 const char kVersionText[] = "pack 1.1\n";
 
 bool Usage(FILE* err, const std::string& message) {
