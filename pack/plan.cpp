@@ -76,15 +76,15 @@ void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
 // that no entry after puts back, by an entry that unpack reaches. Such an
 // install ends with OK, but not as the package says: the plan fails.
 size_t ReportTakenAway(const PlanDisk& d, size_t reached, FILE* out) {
-  size_t count = 0;
-  for (const auto& taken : d.takenAway) {
-    const TakenAway& t = taken.second;
-    if (t.by > reached) continue;
+  std::vector<TakenAway> taken;
+  for (const auto& place : d.takenAway)
+    if (place.second.by <= reached) taken.push_back(place.second);
+  std::sort(taken.begin(), taken.end(),
+            [](const TakenAway& a, const TakenAway& b) { return a.entry < b.entry; });
+  for (const TakenAway& t : taken)
     fprintf(out, "taken away: entry %zu (%s), by the staged copy of entry %zu (%s)\n", t.entry,
             Escaped(d.names[t.entry - 1]).c_str(), t.by, Escaped(d.names[t.by - 1]).c_str());
-    ++count;
-  }
-  return count;
+  return taken.size();
 }
 
 // The last line: where unpack stops, or that only trying can tell whether
