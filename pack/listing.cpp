@@ -21,7 +21,7 @@ FILE* Say(PackageIn* in, FILE* err) {
 }
 
 bool CannotRead(PackageIn* in, FILE* err) {
-  fprintf(Say(in, err), "pack: cannot read %s: %s\n", in->name, strerror(errno));
+  fprintf(Say(in, err), "pack: cannot read %s: %s\n", Escaped(in->name).c_str(), strerror(errno));
   return false;
 }
 

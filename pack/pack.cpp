@@ -28,6 +28,7 @@
 #include <string>
 
 #include "pack/listing.h"
+#include "pack/names.h"
 #include "pack/options.h"
 #include "pack/plan.h"
 #include "pack/verify.h"
@@ -71,9 +72,10 @@ const char kHelp[] =
     "      --version           show the version\n"
     "  --                      what follows is a PATH, even if it begins with -\n"
     "\n"
-    "Names are listed with control characters and \\ escaped as in C.\n"
+    "Names and paths are shown with control characters and \\ escaped as in C.\n"
     "Exit status: 0 success, 1 a malformed package, a failed run, a plan that\n"
-    "stops or an install that differs, 2 a usage error.\n";
+    "stops, cannot tell or takes an entry away, or an install that differs,\n"
+    "2 a usage error.\n";
 const char kVersionText[] = "pack 1.1\n";
 
 bool Usage(FILE* err, const std::string& message) {
@@ -132,10 +134,10 @@ bool ParseArguments(int argc, char** argv, Options* o, FILE* err) {
       case kVerify: o->verify = optarg; break;
       case 'h': o->help = true; break;
       case kVersion: o->version = true; break;
-      case ':': return Usage(err, std::string("option ") + argv[optind - 1] + " needs a value");
+      case ':': return Usage(err, "option " + Escaped(argv[optind - 1]) + " needs a value");
       default:
-        if (optopt) return Usage(err, std::string("unknown option -") + (char)optopt);
-        return Usage(err, std::string("unknown option ") + argv[optind - 1]);
+        if (optopt) return Usage(err, "unknown option -" + Escaped(std::string(1, (char)optopt)));
+        return Usage(err, "unknown option " + Escaped(argv[optind - 1]));
     }
   }
   // After "--", the rest are PATHs.
@@ -158,7 +160,7 @@ int ReadPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
     fd = OpenToRead(package.name);
     package.stream = fd < 0 ? nullptr : StreamOver(fd, "rb");
     if (!package.stream) {
-      fprintf(err, "pack: cannot read %s: %s\n", package.name, strerror(errno));
+      fprintf(err, "pack: cannot read %s: %s\n", Escaped(package.name).c_str(), strerror(errno));
       if (fd >= 0) CloseFile(fd);
       return kFailed;
     }

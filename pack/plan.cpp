@@ -72,6 +72,33 @@ void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
           d.volume.available, d.volume.free);
 }
 
+// The entries whose files a later entry removes for its staged copy, and
+// that no entry after puts back, by an entry that unpack reaches. Such an
+// install ends with OK, but not as the package says: the plan fails.
+size_t ReportTakenAway(const PlanDisk& d, size_t reached, FILE* out) {
+  std::vector<TakenAway> taken;
+  for (const auto& place : d.takenAway)
+    if (place.second.by <= reached) taken.push_back(place.second);
+  std::sort(taken.begin(), taken.end(),
+            [](const TakenAway& a, const TakenAway& b) { return a.entry < b.entry; });
+  for (const TakenAway& t : taken)
+    fprintf(out, "taken away: entry %zu (%s), by the staged copy of entry %zu (%s)\n", t.entry,
+            Escaped(d.names[t.entry - 1]).c_str(), t.by, Escaped(d.names[t.by - 1]).c_str());
+  return taken.size();
+}
+
+// The last line: where unpack stops, or that only trying can tell whether
+// it stops at the first entry the plan is unsure of, or that it ends with OK.
+void ReportVerdict(size_t stopAt, size_t unsureAt, int line, size_t count, FILE* out) {
+  if (stopAt)
+    fprintf(out, "unpack would stop at entry %zu of %zu: line %d\n", stopAt, count, line);
+  else if (unsureAt)
+    fprintf(out, "cannot tell without trying: unpack may stop at entry %zu of %zu: line %d\n",
+            unsureAt, count, line);
+  else
+    fputs("unpack would end with OK\n", out);
+}
+
 int RunPlan(const std::string& prefix, bool mkdirs, const std::vector<PlanEntry>& entries,
             FILE* out, FILE* err) {
   std::vector<std::string> names;
@@ -81,21 +108,22 @@ int RunPlan(const std::string& prefix, bool mkdirs, const std::vector<PlanEntry>
   const std::string note = PrefixNote(prefix, entries.front().name);
   if (!note.empty()) fprintf(out, "%s\n", note.c_str());
   SpaceCount space = {disk.volume.blockSize, 0, 0};
-  size_t stopAt = 0;  // the first entry at which unpack stops, from 1
+  // The first entry at which unpack stops, or may stop, from 1.
+  size_t stopAt = 0, unsureAt = 0;
   int line = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const Verdict v = JudgeEntry(&disk, i + 1, entries[i].name, entries[i].size, err);
     fprintf(out, "%s\n", v.text.c_str());
+    if (!v.note.empty()) fprintf(out, "%s\n", v.note.c_str());
     if (v.road != kStops) CountSpace(&space, v, entries[i].size);
-    if (v.road == kStops && !stopAt) stopAt = i + 1, line = v.line;
+    if (!stopAt && !unsureAt && (v.road == kStops || v.unsure))
+      (v.unsure ? unsureAt : stopAt) = i + 1, line = v.line;
   }
   ReportFolders(disk, out);
   ReportSpace(disk, space, out);
-  if (stopAt)
-    fprintf(out, "unpack would stop at entry %zu of %zu: line %d\n", stopAt, entries.size(), line);
-  else
-    fputs("unpack would end with OK\n", out);
-  return stopAt || !disk.notMade.empty() ? kFailed : 0;
+  const size_t taken = ReportTakenAway(disk, stopAt ? stopAt - 1 : entries.size(), out);
+  ReportVerdict(stopAt, unsureAt, line, entries.size(), out);
+  return stopAt || unsureAt || taken || !disk.notMade.empty() ? kFailed : 0;
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 
 #include "pack/listing.h"
 
-// Reads the package, then prints one line per entry, the folders to make
-// (parents first, once each; with `mkdirs`, those made and those that could
-// not be), the most free space the install needs at any moment, and a
-// verdict. Returns 0 when unpack would end with OK (and every folder was
-// made), 1 otherwise.
+// Reads the package, then prints one line per entry (and one after it for
+// the file its install removes at the name of its staged copy), the folders
+// to make (parents first, once each; with `mkdirs`, those made and those
+// that could not be), the most free space the install needs at any moment,
+// the entries a later entry takes away, and a verdict. Returns 0 when
+// unpack would end with OK, every folder was made and no entry is taken
+// away; 1 otherwise, and when only trying can tell.
 int PlanPackage(const char* prefix, bool mkdirs, PackageIn* in, FILE* out, FILE* err);
 
 #endif  // PACK_PLAN_H

@@ -1,14 +1,18 @@
 // unpack's roads, as the plan foresees them. A target that is absent is
 // created: that needs every folder on the way, a name that names a file,
-// and the right to create files in its folder (line 181 otherwise). One
-// that is present is replaced through a staged copy, target + "TMP", which
-// needs the right to create in the folder, no folder at target + "TMP", a
-// name that fits and a leftover that may be removed; the copy is renamed
-// over the old file, which fails for a folder, and in a folder with the
-// sticky bit for a file this user does not own (line 252). Without the staged copy, unpack
-// rewrites the old file in place, or puts a new file in the place of a
-// symbolic link (lines 205 and 221); a file it may not write, or a link it
-// may not remove, stops it (line 223).
+// the right to create files in its folder and a free inode (line 181
+// otherwise). One that is present is replaced through a staged copy,
+// target + "TMP", which needs the right to create in the folder, no folder
+// at target + "TMP", a name that fits, a free inode and a leftover that may
+// be removed (whatever stands at that name is removed first, an entry's
+// file too); the copy is renamed over the old file, which fails for a
+// folder, in a folder with the sticky bit for a file this user does not
+// own, for a file or folder whose flags forbid it, and for a mount point
+// (line 252). Without the staged copy, unpack rewrites the old file in
+// place, or puts a new file in the place of a symbolic link or of one name
+// of a file with several (lines 205 and 221); a file it may not open for
+// writing, a name it may not remove, or a device, which cannot be cut to
+// length, stops it (lines 223 and 229).
 #include "pack/verdict.h"
 
 #include <ctype.h>
@@ -20,6 +24,7 @@
 
 #include "format/package_format.h"
 #include "pack/names.h"
+#include "pack/obstacles.h"
 #include "platform/platform.h"
 #include "platform/posix_tool.h"
 
@@ -74,6 +79,7 @@ bool MakeMissing(PlanDisk* d, const std::string& folder, FILE* err) {
   }
   d->made.push_back(folder);
   d->folders.erase(folder);
+  if (d->inodesCounted) --d->freeInodes;
   return true;
 }
 
@@ -109,12 +115,28 @@ Way WalkFolders(PlanDisk* d, const std::string& target, FILE* err) {
   return way;
 }
 
+Verdict Goes(Road road, const std::string& text) {
+  Verdict v = {};
+  v.road = road;
+  v.text = text;
+  return v;
+}
+
 Verdict Stop(int line, const std::string& text) {
-  return Verdict{kStops, line, text, 0};
+  Verdict v = Goes(kStops, text);
+  v.line = line;
+  return v;
+}
+
+// True when the inodes of `target`'s volume are counted: it is the prefix's.
+bool Counted(PlanDisk* d, const std::string& target) {
+  if (!d->inodesCounted) return false;
+  const FolderLook& folder = LookAtFolder(&d->folders, FolderPart(target));
+  return folder.folder && folder.volume == d->volumeId;
 }
 
 // An absent target: created, or line 181.
-Verdict JudgeNew(const PlanDisk& d, const Way& way, const std::string& target,
+Verdict JudgeNew(PlanDisk* d, const Way& way, const std::string& target,
                  const std::string& shown) {
   const std::string at = Escaped(way.at), folder = FolderPart(target);
   switch (way.state) {
@@ -138,9 +160,9 @@ Verdict JudgeNew(const PlanDisk& d, const Way& way, const std::string& target,
   if (last.empty())
     return Stop(181, "no file    " + shown + ": the target path " +
                          (target.empty() ? "is empty" : "ends in /") + " (unpack stops: line 181)");
-  if (last.size() > d.volume.nameMax)
+  if (last.size() > d->volume.nameMax)
     return Stop(181, "too long   " + shown + ": its last component is over " +
-                         std::to_string(d.volume.nameMax) + " bytes (unpack stops: line 181)");
+                         std::to_string(d->volume.nameMax) + " bytes (unpack stops: line 181)");
   if (!MayCreateIn(folder.c_str())) {
     const int error = errno;
     if (error == EROFS)
@@ -149,76 +171,202 @@ Verdict JudgeNew(const PlanDisk& d, const Way& way, const std::string& target,
     return Stop(181, "no access  " + shown + ": this user may not create files in " +
                          Escaped(folder) + ": " + strerror(error) + " (unpack stops: line 181)");
   }
-  return Verdict{kNew, 0, "new        " + shown, 0};
+  const bool counted = Counted(d, target);
+  if (counted && d->freeInodes <= 0)
+    return Stop(181, "no inode   " + shown + ": no free inode is left on the volume of " +
+                         Escaped(folder) + " (unpack stops: line 181)");
+  Verdict v = Goes(kNew, "new        " + shown);
+  v.inodes = counted ? 1 : 0;
+  return v;
 }
 
-// Why the staged copy of `target` cannot be made, or "" when it can.
-std::string NoStagedCopy(const PlanDisk& d, const std::string& target) {
+// The staged copy of a present target: why it cannot be made ("" when it
+// can), and the file at its name that unpack removes first, if any.
+struct Staging {
+  std::string why;
+  bool noRoom;  // no free inode is left for it
+  Removed removed;
+};
+
+// What stands at `temp` as the entries judged so far leave it: nothing, an
+// entry's file, or what is on disk. A folder there is why no staged copy
+// can be made.
+void LookAtLeftover(PlanDisk* d, const std::string& temp, Staging* s) {
+  Removed& r = s->removed;
+  const auto entry = d->written.find(r.key);
+  if (entry != d->written.end()) {
+    r = Removed{true, r.key, entry->second.entry, true};
+    return;
+  }
+  if (d->removed.count(r.key)) return;
+  const DWORD attributes = GetFileAttributesA(temp.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    s->why = "a folder stands at " + Escaped(temp);
+    return;
+  }
+  PathFacts f;
+  if (EntryPresent(temp.c_str()) && LookAtPath(temp.c_str(), false, &f))
+    r = Removed{true, r.key, 0, f.links <= 1 || S_ISLNK(f.mode)};
+}
+
+Staging StageFor(PlanDisk* d, const std::string& target) {
   const std::string temp = target + "TMP", folder = FolderPart(target);
-  if (!MayCreateIn(folder.c_str()))
-    return errno == EROFS ? "the volume is mounted read-only"
-                          : "this user may not create files in " + Escaped(folder);
-  const DWORD leftover = GetFileAttributesA(temp.c_str());
-  if (leftover != INVALID_FILE_ATTRIBUTES && (leftover & FILE_ATTRIBUTE_DIRECTORY) &&
-      !(leftover & FILE_ATTRIBUTE_REPARSE_POINT))
-    return "a folder stands at " + Escaped(temp);
-  if (LastPart(temp).size() > d.volume.nameMax)
-    return "the name of " + Escaped(temp) + " is over " + std::to_string(d.volume.nameMax) +
-           " bytes";
-  if (!EntryPresent(temp.c_str())) return std::string();
-  if (!MayRemove(temp.c_str()))
-    return "the leftover " + Escaped(temp) + " cannot be removed: " + strerror(errno);
+  Staging s = {std::string(), false, Removed{false, KeyOf(&d->folders, temp), 0, false}};
+  if (!MayCreateIn(folder.c_str())) {
+    s.why = errno == EROFS ? "the volume is mounted read-only"
+                           : "this user may not create files in " + Escaped(folder);
+    return s;
+  }
+  if (LastPart(temp).size() > d->volume.nameMax) {
+    s.why = "the name of " + Escaped(temp) + " is over " + std::to_string(d->volume.nameMax) +
+            " bytes";
+    return s;
+  }
+  LookAtLeftover(d, temp, &s);
+  if (!s.why.empty()) return s;
+  const Removal leftover = s.removed.any ? LookAtRemoval(temp, s.removed.entry != 0) : Removal{kFree, ""};
+  if (leftover.hold != kFree) {
+    s.removed.any = false;
+    s.why = "the leftover " + Escaped(temp) + " cannot be removed: " + leftover.why;
+    return s;
+  }
+  // Removed first, a leftover gives its inode to the staged copy.
+  if (Counted(d, target) && d->freeInodes + (s.removed.any && s.removed.freesInode) <= 0)
+    s.noRoom = true, s.why = "no free inode is left on the volume";
+  return s;
+}
+
+// Why a name that unpack would give a new file of its own (a link, or one
+// name of a file with several), `kind` saying which, cannot have one, or "".
+std::string NoRenewal(PlanDisk* d, const std::string& target, const std::string& kind,
+                      bool noRoom, bool needsInode) {
+  if (noRoom) return kind + ", and unpack makes no new file where the staged copy found no room";
+  const Removal r = LookAtRemoval(target, false);
+  if (r.hold == kRights) return kind + ", and this user may not remove the name: " + r.why;
+  if (r.hold != kFree) return kind + ", and " + r.why;
+  // The last name of a file gives its inode back, one of several does not.
+  if (needsInode && Counted(d, target) && d->freeInodes <= 0)
+    return kind + ", and no free inode is left for a new file";
   return std::string();
 }
 
-// Why the old file at `target` cannot be rewritten in place, or "".
-std::string NoRewrite(const std::string& target, DWORD attributes, const PathFacts& f) {
-  // A link is removed, and a new file made in its place.
+// Why the old file cannot be opened for writing, or "". `unsure` is set
+// when a program this user cannot see may run from it.
+std::string NoOpening(const std::string& target, const PathFacts& f, bool* unsure) {
+  PathFlags flags = {};
+  LookAtFlags(target.c_str(), &flags);
+  const bool device = S_ISCHR(f.mode) || S_ISBLK(f.mode);
+  VolumeFacts volume = {};
+  if (device && LookAtVolume(target.c_str(), &volume) && volume.noDevices)
+    return "its volume is mounted nodev: no device on it may be opened";
+  if (flags.immutable) return "it is immutable (chattr +i)";
+  if (flags.appendOnly && S_ISREG(f.mode)) return "it is append-only (chattr +a)";
+  if (!MayWrite(target.c_str()))
+    return errno == EROFS ? "the volume is mounted read-only" : "this user may not write it";
+  const Running running = ProgramRunsFrom(f);
+  if (running == kRunning) return "a program runs from it";
+  *unsure = running == kUnseen;
+  return std::string();
+}
+
+// Why the old file at `target` can be neither rewritten in place nor given
+// a new file of its own, or "".
+std::string NoRewrite(PlanDisk* d, const std::string& target, DWORD attributes,
+                      const PathFacts& f, bool noRoom, bool* unsure) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return MayRemove(target.c_str()) ? std::string()
-                                     : "it is a symbolic link this user may not remove";
+    return NoRenewal(d, target, "it is a symbolic link", noRoom, false);
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
   if (S_ISFIFO(f.mode)) return "it is a FIFO";
   if (S_ISSOCK(f.mode)) return "it is a socket";
   if (attributes & FILE_ATTRIBUTE_READONLY) return "it is read-only";
-  if (!MayWrite(target.c_str()))
-    return errno == EROFS ? "the volume is mounted read-only"
-                          : std::string("this user may not write it");
+  const std::string closed = NoOpening(target, f, unsure);
+  if (!closed.empty()) return closed;
+  if (f.links > 1)
+    return NoRenewal(d, target, "it has " + std::to_string(f.links) + " names", noRoom, true);
   return std::string();
 }
 
-// A present target: replaced, rewritten in place, or line 252 or 223.
-// `earlier` is the file an earlier entry leaves there, if one does.
-Verdict JudgeReplacement(const PlanDisk& d, const std::string& target, const std::string& shown,
-                         const Written* earlier) {
-  PathFacts f = {};
-  const DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
-  if (!earlier) LookAtPath(target.c_str(), false, &f);
-  const unsigned long long oldBytes = earlier ? earlier->bytes : S_ISREG(f.mode) ? f.allocated : 0;
-  const bool folder =
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-  const std::string why = NoStagedCopy(d, target);
-  if (why.empty() && folder)
+// A present target whose staged copy can be made: replaced, or line 252.
+Verdict JudgeRename(const std::string& target, const std::string& shown, bool entryFile,
+                    DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return Stop(252, "folder     " + shown +
                          ": a folder stands where the file goes (unpack stops: line 252)");
-  const bool readOnly = !earlier && (attributes & FILE_ATTRIBUTE_READONLY);
   // Linux's rename replaces a read-only file as any other.
-  if (why.empty() && !earlier && !MayRemove(target.c_str()))
-    return Stop(252, "no access  " + shown + ": this user may not replace the old file: " +
-                         strerror(errno) + " (unpack stops: line 252)");
-  if (why.empty()) {
-    return Verdict{kReplace, 0,
-                   "replace    " + shown + (readOnly ? " (read-only: replaced all the same)" : ""),
-                   oldBytes};
+  const Removal old = LookAtRemoval(target, entryFile);
+  switch (old.hold) {
+    case kRights:
+      return Stop(252, "no access  " + shown + ": this user may not replace the old file: " +
+                           old.why + " (unpack stops: line 252)");
+    case kFlags:
+      return Stop(252, "locked     " + shown + ": " + old.why +
+                           ", so the old file cannot be replaced (unpack stops: line 252)");
+    case kMounted:
+      return Stop(252, "mounted    " + shown +
+                           ": a file system is mounted on the old file, which cannot be "
+                           "replaced (unpack stops: line 252)");
+    case kFree:
+      break;
   }
-  const std::string cannot = earlier ? std::string() : NoRewrite(target, attributes, f);
-  if (cannot.empty())
-    return Verdict{kRewrite, 0,
-                   "rewrite    " + shown + ": no staged copy (" + why +
-                       "); unpack rewrites the file in place (lines 205 and 221)",
-                   oldBytes};
-  return Stop(223, "kept       " + shown + ": no staged copy (" + why +
-                       "), and no rewrite in place (" + cannot + ") (unpack stops: line 223)");
+  const bool readOnly = !entryFile && (attributes & FILE_ATTRIBUTE_READONLY);
+  return Goes(kReplace,
+              "replace    " + shown + (readOnly ? " (read-only: replaced all the same)" : ""));
+}
+
+// A present target without its staged copy: rewritten in place, given a new
+// file of its own, or line 223 or 229.
+Verdict JudgeRewrite(PlanDisk* d, const std::string& target, const std::string& shown,
+                     bool entryFile, DWORD attributes, const PathFacts& f, const Staging& s) {
+  const std::string none = "no staged copy (" + s.why + ")";
+  const bool renewed = !entryFile && ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || f.links > 1);
+  const std::string rewrite = renewed
+                                  ? "; unpack gives the name a new file of its own (lines 205 and 221)"
+                                  : "; unpack rewrites the file in place (lines 205 and 221)";
+  bool unsure = false;
+  const std::string cannot =
+      entryFile ? std::string() : NoRewrite(d, target, attributes, f, s.noRoom, &unsure);
+  if (!cannot.empty())
+    return Stop(223, "kept       " + shown + ": " + none + ", and no rewrite in place (" + cannot +
+                         ") (unpack stops: line 223)");
+  if ((S_ISCHR(f.mode) || S_ISBLK(f.mode)) && f.links <= 1)
+    return Stop(229, "device     " + shown + ": " + none +
+                         "; unpack writes the content into the device, which cannot be cut to "
+                         "its length (unpack stops: line 229)");
+  if (!unsure) return Goes(kRewrite, "rewrite    " + shown + ": " + none + rewrite);
+  Verdict v = Goes(kRewrite, "cannot tell without trying: " + shown + ": " + none + rewrite +
+                                 ", unless a program runs from it, and this user cannot see "
+                                 "every running program (then unpack stops: line 223)");
+  v.unsure = true, v.line = 223;
+  return v;
+}
+
+// The inodes a replacement takes: its staged copy's, less what the leftover
+// and the old file give back; a new file in the place of one name of
+// several takes one.
+long InodesOf(const Verdict& v, const PathFacts& f, bool entryFile) {
+  const long leftover = v.removed.any && v.removed.freesInode ? 1 : 0;
+  const bool lastName = entryFile || f.links <= 1 || S_ISLNK(f.mode);
+  if (v.road == kReplace) return 1 - leftover - (lastName ? 1 : 0);
+  if (v.road == kRewrite && !lastName) return 1 - leftover;
+  return -leftover;
+}
+
+// A present target: replaced, rewritten in place, or line 252, 223 or 229.
+// `earlier` is the file an earlier entry leaves there, if one does.
+Verdict JudgeReplacement(PlanDisk* d, const std::string& target, const std::string& shown,
+                         const Written* earlier) {
+  PathFacts f = {};
+  f.links = 1;
+  const DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
+  if (!earlier) LookAtPath(target.c_str(), false, &f);
+  const Staging s = StageFor(d, target);
+  Verdict v = s.why.empty() ? JudgeRename(target, shown, earlier != nullptr, attributes)
+                            : JudgeRewrite(d, target, shown, earlier != nullptr, attributes, f, s);
+  v.oldBytes = earlier ? earlier->bytes : S_ISREG(f.mode) ? f.allocated : 0;
+  v.removed = s.removed;
+  if (Counted(d, target)) v.inodes = InodesOf(v, f, earlier != nullptr);
+  return v;
 }
 
 // Where a name lands that is not under the prefix: with a prefix, the line
@@ -241,6 +389,7 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
                   const std::vector<std::string>& names) {
   disk->prefix = prefix;
   disk->mkdirs = mkdirs;
+  disk->names = names;
   // The volume of the prefix: that of its nearest folder that exists.
   std::string folder = prefix.substr(0, prefix.rfind('/') + 1);
   VolumeFacts& v = disk->volume;
@@ -249,15 +398,45 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
     folder.pop_back();
     folder = folder.substr(0, folder.rfind('/') + 1);
   }
-  if (!known) v = VolumeFacts{false, 4096, 255, 0, 0};
+  if (!known) v = VolumeFacts{false, 4096, 255, 0, 0, 0, 0, false};
   if (!v.blockSize) v.blockSize = 4096;
   if (!v.nameMax) v.nameMax = 255;
+  const FolderLook& look = LookAtFolder(&disk->folders, folder.empty() ? "." : folder);
+  disk->inodesCounted = known && v.inodes > 0 && look.folder;
+  disk->volumeId = look.volume;
+  disk->freeInodes = (long long)v.freeInodes;
   // The first entry to put a file there, as the --mkdirs message names it.
   for (size_t i = names.size(); i > 0; --i) {
     const std::string target = prefix + names[i - 1];
     if (!target.empty() && target.back() != '/') disk->targets[Plain(target)] = i;
   }
 }
+
+namespace {
+
+// The line on the file that the install of entry `index` (named `name`)
+// removes at the name of its staged copy.
+std::string RemovedNote(const PlanDisk& d, const std::string& name, const Removed& r) {
+  const std::string staged = Escaped(name) + "TMP", of = "the staged copy of " + Escaped(name);
+  if (!r.entry) return "  removes  " + staged + ": " + of + " takes its name";
+  return "  removes  " + Escaped(d.names[r.entry - 1]) + ", which entry " +
+         std::to_string(r.entry) + " installs: " + of + " takes its name";
+}
+
+// Records what entry `index` leaves at `key`, and what its install removes.
+void Record(PlanDisk* d, size_t index, const PlaceKey& key, const Verdict& v, uint32_t size) {
+  d->written[key] = Written{index, Blocks(size, d->volume.blockSize)};
+  d->removed.erase(key);
+  d->takenAway.erase(key);
+  d->freeInodes -= v.inodes;
+  if (!v.removed.any) return;
+  d->removed[v.removed.key] = index;
+  if (!v.removed.entry) return;
+  d->written.erase(v.removed.key);
+  d->takenAway[v.removed.key] = TakenAway{v.removed.entry, index};
+}
+
+}  // namespace
 
 Verdict JudgeEntry(PlanDisk* d, size_t index, const std::string& name, uint32_t size, FILE* err) {
   const std::string target = d->prefix + name;
@@ -268,12 +447,12 @@ Verdict JudgeEntry(PlanDisk* d, size_t index, const std::string& name, uint32_t 
   const Way way = WalkFolders(d, target, err);
   const PlaceKey key = KeyOf(&d->folders, target);
   const auto earlier = d->written.find(key);
-  const bool present =
-      way.state == kClear && (earlier != d->written.end() || EntryPresent(target.c_str()));
-  const Verdict v = present
-                        ? JudgeReplacement(*d, target, shown,
-                                           earlier != d->written.end() ? &earlier->second : nullptr)
-                        : JudgeNew(*d, way, target, shown);
-  if (v.road != kStops) d->written[key] = Written{index, Blocks(size, d->volume.blockSize)};
+  const bool present = way.state == kClear && (earlier != d->written.end() ||
+                                               (!d->removed.count(key) && EntryPresent(target.c_str())));
+  Verdict v = present ? JudgeReplacement(d, target, shown,
+                                         earlier != d->written.end() ? &earlier->second : nullptr)
+                      : JudgeNew(d, way, target, shown);
+  if (v.removed.any) v.note = RemovedNote(*d, name, v.removed);
+  if (v.road != kStops) Record(d, index, key, v, size);
   return v;
 }

@@ -21,17 +21,38 @@ enum Road {
   kStops,    // ends the run
 };
 
+// A file that the install of an entry removes and no entry puts back in
+// its place: whatever stands at the name of its staged copy.
+struct Removed {
+  bool any;
+  PlaceKey key;
+  size_t entry;      // the entry whose file it is, from 1; 0 for a file of the disk
+  bool freesInode;   // it goes with its last name
+};
+
 struct Verdict {
   Road road;
   int line;                     // kStops: the line unpack ends with
   std::string text;             // the plan's line for the entry, from its label to its reason
+  std::string note;             // the line after it, on the file its install removes, or ""
   unsigned long long oldBytes;  // what the file it replaces or rewrites takes on disk
+  // The road holds unless what only trying can tell (a program this user
+  // cannot see) stops unpack at `line`.
+  bool unsure;
+  Removed removed;
+  long inodes;  // the inodes the entry takes (less those it gives back)
 };
 
 // A file an entry leaves: which entry, and what it takes on disk.
 struct Written {
   size_t entry;  // from 1
   unsigned long long bytes;
+};
+
+// An entry's file that a later entry takes away for its staged copy.
+struct TakenAway {
+  size_t entry;  // whose file it was
+  size_t by;     // the entry that removes it
 };
 
 // The disk as the plan sees it while it goes through the entries.
@@ -41,6 +62,14 @@ struct PlanDisk {
   VolumeFacts volume;  // of the prefix's nearest folder that exists
   FolderCache folders;
   std::map<PlaceKey, Written> written;    // the files the entries judged so far leave
+  std::map<PlaceKey, size_t> removed;     // the files they remove, by the entry that does
+  std::map<PlaceKey, TakenAway> takenAway;  // entries' files removed, and not put back since
+  std::vector<std::string> names;         // every entry's name, in package order
+  // The free inodes of the prefix's volume, as the entries judged so far
+  // leave them, on a volume with a fixed number of them (not btrfs).
+  bool inodesCounted;
+  unsigned long long volumeId;  // the prefix's volume, as a folder's `volume` names it
+  long long freeInodes;
   std::map<std::string, size_t> targets;  // every entry's target, as text: no folder is made there
   // With --mkdirs: the folders made, and those that could not be, with why.
   std::vector<std::string> toMake, made;

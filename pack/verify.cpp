@@ -4,7 +4,10 @@
 // package, a piece at a time, so that memory stays the same for an entry of
 // any size and a pipe serves as well as a file. A target that a later entry
 // installs again is judged by that entry alone, since unpack leaves the
-// later content; so the lines wait for the end of the package.
+// later content; so the lines wait for the end of the package. A file at
+// the name of a target's staged copy, target + "TMP", is compared too: one
+// that holds the entry's bytes, or their beginning, is a staged copy that a
+// stopped run left; any other is only named like one.
 #include "pack/verify.h"
 
 #include <errno.h>
@@ -24,6 +27,9 @@ namespace {
 
 enum Finding { kSame, kDiffers, kMissing, kNotAFile, kUnreadable, kLater, kFindings };
 
+// What stands at the name of the target's staged copy.
+enum Staged { kNoFile, kStagedCopy, kNamedLike };
+
 // One entry as found on disk.
 struct Checked {
   std::string name;
@@ -31,6 +37,7 @@ struct Checked {
   PlaceKey key;
   Finding finding;
   std::string detail;  // after the name on the entry's line
+  Staged staged;
 };
 
 // The installed file read alongside the entry's data.
@@ -72,6 +79,40 @@ void ComparePiece(void* context, const char* bytes, size_t n) {
     CompareSome(c, bytes + (c->at - start), n - (size_t)(c->at - start));
 }
 
+// The target and the file at the name of its staged copy, each compared
+// when open.
+struct Comparisons {
+  Comparison target, staged;
+};
+
+void CompareBoth(void* context, const char* bytes, size_t n) {
+  Comparisons* c = (Comparisons*)context;
+  if (c->target.fd >= 0) ComparePiece(&c->target, bytes, n);
+  if (c->staged.fd >= 0) ComparePiece(&c->staged, bytes, n);
+}
+
+// Opens the file at the name of the staged copy of `target` when it is a
+// file no larger than the entry, which a stopped run may have left; -1
+// otherwise, with `staged` saying whether a file of another size stands there.
+int OpenStaged(const std::string& target, uint32_t size, Staged* staged,
+               unsigned long long* stagedSize) {
+  PathFacts f;
+  const std::string path = target + "TMP";
+  *staged = kNoFile;
+  // A staged copy is a file; a folder of that name is none of unpack's.
+  if (!LookAtPath(path.c_str(), false, &f) || !S_ISREG(f.mode)) return -1;
+  *staged = kNamedLike;
+  *stagedSize = f.size;
+  return f.size <= size ? OpenToRead(path.c_str()) : -1;
+}
+
+// What the comparison of the staged copy's name found: the entry's bytes,
+// or their beginning (all `size` bytes of the file), are a staged copy.
+Staged StagedFinding(const Comparison& c, unsigned long long size) {
+  if (c.error) return kNamedLike;
+  return c.differAt == kNone || c.differAt == size ? kStagedCopy : kNamedLike;
+}
+
 const char* NotAFile(mode_t mode) {
   if (S_ISDIR(mode)) return "a folder stands there";
   if (S_ISLNK(mode)) return "a symbolic link stands there";
@@ -80,11 +121,10 @@ const char* NotAFile(mode_t mode) {
   return "a device stands there";
 }
 
-// Judges one entry, reading its data from the package. False when the
-// package fails.
-bool CheckEntry(PackageIn* in, uint32_t index, const EntryHeader& h, Checked* c, FILE* err) {
+// Judges the target of one entry, before its data is read: `*fd` is left
+// open on it when the bytes are to be compared.
+void LookAtTarget(const EntryHeader& h, Checked* c, int* fd) {
   PathFacts f;
-  int fd = -1;
   if (!LookAtPath(c->target.c_str(), false, &f)) {
     c->finding = errno == ENOENT || errno == ENOTDIR ? kMissing : kUnreadable;
     c->detail = c->finding == kMissing ? "" : strerror(errno);
@@ -95,14 +135,28 @@ bool CheckEntry(PackageIn* in, uint32_t index, const EntryHeader& h, Checked* c,
     c->finding = kDiffers;
     c->detail =
         std::to_string(f.size) + " bytes installed, " + std::to_string(h.size) + " in the package";
-  } else if ((fd = OpenToRead(c->target.c_str())) < 0) {
+  } else if ((*fd = OpenToRead(c->target.c_str())) < 0) {
     c->finding = kUnreadable;
     c->detail = strerror(errno);
   }
-  Comparison compare = {fd, 0, kNone, 0};
-  const bool read = TakeContent(in, index, h, fd < 0 ? nullptr : ComparePiece, &compare, err);
-  if (fd < 0) return read;
-  CloseFile(fd);
+}
+
+// Judges one entry, reading its data from the package. False when the
+// package fails.
+bool CheckEntry(PackageIn* in, uint32_t index, const EntryHeader& h, Checked* c, FILE* err) {
+  Comparisons both = {{-1, 0, kNone, 0}, {-1, 0, kNone, 0}};
+  unsigned long long stagedSize = 0;
+  LookAtTarget(h, c, &both.target.fd);
+  both.staged.fd = OpenStaged(c->target, h.size, &c->staged, &stagedSize);
+  const bool open = both.target.fd >= 0 || both.staged.fd >= 0;
+  const bool read = TakeContent(in, index, h, open ? CompareBoth : nullptr, &both, err);
+  if (both.staged.fd >= 0) {
+    c->staged = StagedFinding(both.staged, stagedSize);
+    CloseFile(both.staged.fd);
+  }
+  const Comparison& compare = both.target;
+  if (compare.fd < 0) return read;
+  CloseFile(compare.fd);
   c->finding = compare.error ? kUnreadable : compare.differAt != kNone ? kDiffers : kSame;
   if (compare.error) c->detail = strerror(compare.error);
   if (compare.differAt != kNone)
@@ -113,15 +167,59 @@ bool CheckEntry(PackageIn* in, uint32_t index, const EntryHeader& h, Checked* c,
 const char* const kLabels[kFindings] = {"same      ", "differs   ", "missing   ",
                                         "not a file", "unreadable", "later     "};
 
+// Where each target's staged copy goes: for each place, the last entry
+// whose staged copy takes its name.
+std::map<PlaceKey, size_t> StagedNames(const std::vector<Checked>& checked, FolderCache* folders) {
+  std::map<PlaceKey, size_t> staged;
+  for (size_t i = 0; i < checked.size(); ++i) staged[KeyOf(folders, checked[i].target + "TMP")] = i;
+  return staged;
+}
+
+// The summary line, and the exit status: 0 when every entry is the same
+// (or installed again later) and no staged copy is left. A file only named
+// like a staged copy is none of the package's: it changes no status.
+int Summary(const std::vector<Checked>& checked, const unsigned* counts, unsigned left,
+            unsigned namedLike, FILE* out) {
+  fprintf(out, "verified %zu %s: same %u, differs %u, missing %u, not a file %u", checked.size(),
+          checked.size() == 1 ? "entry" : "entries", counts[kSame], counts[kDiffers],
+          counts[kMissing], counts[kNotAFile]);
+  if (counts[kUnreadable]) fprintf(out, ", unreadable %u", counts[kUnreadable]);
+  if (counts[kLater]) fprintf(out, ", installed again later %u", counts[kLater]);
+  fprintf(out, "; staged copies left %u", left);
+  if (namedLike) fprintf(out, ", files named like one %u", namedLike);
+  fputs("\n", out);
+  return counts[kSame] + counts[kLater] == checked.size() && left == 0 ? 0 : kFailed;
+}
+
+// The line after an entry's on the file at the name of its staged copy
+// (unless an entry installs a file there), if one stands there.
+void ReportStaged(const Checked& c, const std::map<PlaceKey, size_t>& last, FolderCache* folders,
+                  unsigned* left, unsigned* namedLike, FILE* out) {
+  if (c.staged == kNoFile || last.count(KeyOf(folders, c.target + "TMP"))) return;
+  const std::string name = Escaped(c.name);
+  if (c.staged == kStagedCopy) {
+    ++*left;
+    fprintf(out, "left over  %sTMP: the staged copy of %s, left by a run that was stopped\n",
+            name.c_str(), name.c_str());
+    return;
+  }
+  ++*namedLike;
+  fprintf(out,
+          "named like %sTMP: a file named like the staged copy of %s, holding other bytes; unpack "
+          "removes it when it next replaces %s\n",
+          name.c_str(), name.c_str(), name.c_str());
+}
+
 // Writes the lines: one per entry, a note after each target that has a
-// staged copy beside it (unless an entry installs a file there), and the
-// summary. Returns the exit status.
+// file at the name of its staged copy, and the summary. Returns the exit
+// status.
 int Report(const std::string& prefix, std::vector<Checked>* checked, bool complete,
            FolderCache* folders, FILE* out) {
   // A target is judged by the last entry that installs it.
   std::map<PlaceKey, size_t> last;
   for (size_t i = 0; i < checked->size(); ++i) last[(*checked)[i].key] = i;
-  unsigned counts[kFindings] = {0}, left = 0;
+  const std::map<PlaceKey, size_t> staged = StagedNames(*checked, folders);
+  unsigned counts[kFindings] = {0}, left = 0, namedLike = 0;
   if (!checked->empty()) {
     const std::string note = PrefixNote(prefix, checked->front().name);
     if (!note.empty()) fprintf(out, "%s\n", note.c_str());
@@ -129,32 +227,22 @@ int Report(const std::string& prefix, std::vector<Checked>* checked, bool comple
   for (size_t i = 0; i < checked->size(); ++i) {
     Checked& c = (*checked)[i];
     const size_t again = last[c.key];
+    const auto taker = staged.find(c.key);
     if (again != i)
       c.finding = kLater, c.detail = "entry " + std::to_string(again + 1) + " installs it again";
+    else if (c.finding == kMissing && taker != staged.end() && taker->second > i)
+      c.detail = "entry " + std::to_string(taker->second + 1) + " (" +
+                 Escaped((*checked)[taker->second].name) + ") takes this name for its staged copy";
     ++counts[c.finding];
     fprintf(out, "%s %s%s%s\n", kLabels[c.finding], Escaped(c.name).c_str(),
             c.detail.empty() ? "" : ": ", c.detail.c_str());
-    // A staged copy is a file; a folder of that name is none of unpack's.
-    const std::string staged = c.target + "TMP";
-    PathFacts f;
-    if (again != i || !LookAtPath(staged.c_str(), false, &f) || !S_ISREG(f.mode) ||
-        last.count(KeyOf(folders, staged)))
-      continue;
-    ++left;
-    fprintf(out, "left over  %sTMP: the staged copy of %s, left by a run that was stopped\n",
-            Escaped(c.name).c_str(), Escaped(c.name).c_str());
+    if (again == i) ReportStaged(c, last, folders, &left, &namedLike, out);
   }
   if (!complete) {
     fputs("malformed\n", out);
     return kFailed;
   }
-  fprintf(out, "verified %zu %s: same %u, differs %u, missing %u, not a file %u", checked->size(),
-          checked->size() == 1 ? "entry" : "entries", counts[kSame], counts[kDiffers],
-          counts[kMissing], counts[kNotAFile]);
-  if (counts[kUnreadable]) fprintf(out, ", unreadable %u", counts[kUnreadable]);
-  if (counts[kLater]) fprintf(out, ", installed again later %u", counts[kLater]);
-  fprintf(out, "; staged copies left %u\n", left);
-  return counts[kSame] + counts[kLater] == checked->size() && left == 0 ? 0 : kFailed;
+  return Summary(*checked, counts, left, namedLike, out);
 }
 
 }  // namespace

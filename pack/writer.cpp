@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ struct FolderId {
 };
 
 bool CannotRead(const std::string& path, FILE* err) {
-  fprintf(err, "pack: cannot read %s: %s\n", path.c_str(), strerror(errno));
+  fprintf(err, "pack: cannot read %s: %s\n", Escaped(path).c_str(), strerror(errno));
   return false;
 }
 
@@ -95,12 +96,12 @@ bool AddFolder(const std::string& name, const std::string& path, std::vector<Fol
 bool FitsTheFormat(const std::string& name, const std::string& path, const PathFacts& f,
                    FILE* err) {
   if (f.size > kMaxSize) {
-    fprintf(err, "pack: %s holds %llu bytes; an entry holds at most %llu\n", path.c_str(), f.size,
+    fprintf(err, "pack: %s holds %llu bytes; an entry holds at most %llu\n", Escaped(path).c_str(), f.size,
             (unsigned long long)kMaxSize);
     return false;
   }
   if (name.size() > kMaxName) {
-    fprintf(err, "pack: the name %s is %zu bytes long; a name holds at most %zu\n", name.c_str(),
+    fprintf(err, "pack: the name %s is %zu bytes long; a name holds at most %zu\n", Escaped(name).c_str(),
             name.size(), kMaxName);
     return false;
   }
@@ -117,7 +118,7 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
   if (S_ISDIR(f.mode)) {
     for (const FolderId& id : *up) {
       if (id.volume == f.volume && id.index == f.index) {
-        fprintf(err, "pack: %s leads back into a folder being packed\n", path.c_str());
+        fprintf(err, "pack: %s leads back into a folder being packed\n", Escaped(path).c_str());
         return false;
       }
     }
@@ -127,7 +128,7 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
     return ok;
   }
   if (!S_ISREG(f.mode)) {
-    fprintf(err, "pack: %s is %s, not a file or folder\n", path.c_str(), KindOf(f.mode));
+    fprintf(err, "pack: %s is %s, not a file or folder\n", Escaped(path).c_str(), KindOf(f.mode));
     return false;
   }
   if (!FitsTheFormat(name, path, f, err)) return false;
@@ -163,6 +164,27 @@ void Warn(const Item& item, FILE* err) {
   if (item.mode & 0111)
     fprintf(err, "pack: warning: %s is executable, and a package carries no file modes\n",
             name.c_str());
+}
+
+// Warns of each name that is another's followed by TMP: unpack takes it for
+// the staged copy of the other, and removes whatever stands there whenever
+// it replaces the other. In this package the other comes first (names are
+// in byte order), so both stay; a later install of the other alone, or a
+// run stopped in between, does not leave this one as packed.
+void WarnOfStagedNames(const std::vector<Item>& items, bool windows, FILE* err) {
+  std::set<std::string> names, warned;
+  for (const Item& item : items) names.insert(Written(item, windows));
+  for (const Item& item : items) {
+    const std::string name = Written(item, windows);
+    const std::string other = name.substr(0, name.size() - 3);
+    if (name.size() <= 3 || name.compare(other.size(), 3, "TMP") != 0 || !names.count(other) ||
+        !warned.insert(name).second)
+      continue;
+    fprintf(err,
+            "pack: warning: %s is named like the staged copy of %s: unpack removes a file of that "
+            "name whenever it replaces %s\n",
+            Escaped(name).c_str(), Escaped(other).c_str(), Escaped(other).c_str());
+  }
 }
 
 // Adds the PATHs that the list file `list` names, one per line (or per NUL
@@ -207,7 +229,7 @@ void Order(std::vector<Item>* items, bool windows, FILE* err) {
       fprintf(err,
               "pack: warning: %s is the name of two files (%s, then %s): unpack installs both, and "
               "the second stays\n",
-              Escaped(written).c_str(), kept[same.back()].path.c_str(), item.path.c_str());
+              Escaped(written).c_str(), Escaped(kept[same.back()].path).c_str(), Escaped(item.path).c_str());
     same.push_back(kept.size());
     kept.push_back(item);
   }
@@ -222,7 +244,7 @@ bool OutputIsAnInput(const char* output, const std::vector<Item>& items, FILE* e
     for (const Item& item : items) {
       if (item.volume == f.volume && item.index == f.index) {
         fprintf(err, "pack: the output %s is also an input (%s); nothing was written\n",
-                out.c_str(), item.path.c_str());
+                Escaped(out).c_str(), Escaped(item.path).c_str());
         return true;
       }
     }
@@ -251,6 +273,7 @@ bool CollectItems(const Options& o, FILE* in, std::vector<Item>* items, FILE* er
   Order(items, o.windows, err);
   if (o.output && OutputIsAnInput(o.output, *items, err)) return false;
   for (const Item& item : *items) Warn(item, err);
+  WarnOfStagedNames(*items, o.windows, err);
   return true;
 }
 
@@ -264,7 +287,7 @@ struct PackageOut {
 bool Put(PackageOut* out, const void* bytes, size_t n, FILE* err) {
   if (fwrite(bytes, 1, n, out->stream) == n) return AddProgress(&out->progress, n), true;
   ClearProgress(&out->progress);
-  fprintf(err, "pack: cannot write %s: %s\n", out->name, strerror(errno));
+  fprintf(err, "pack: cannot write %s: %s\n", Escaped(out->name).c_str(), strerror(errno));
   return false;
 }
 
@@ -295,7 +318,7 @@ bool PutEntry(PackageOut* out, const Item& item, bool windows, FILE* err) {
   CloseFile(fd);
   if (ok && total != item.size) {
     ClearProgress(&out->progress);
-    fprintf(err, "pack: %s changed while being packed (its size was %u bytes)\n", item.path.c_str(),
+    fprintf(err, "pack: %s changed while being packed (its size was %u bytes)\n", Escaped(item.path).c_str(),
             item.size);
     ok = false;
   }
@@ -318,7 +341,7 @@ bool PutPackage(PackageOut* out, const std::vector<Item>& items, const Options& 
   }
   ClearProgress(&out->progress);
   if (ok && fflush(out->stream) != 0) {
-    fprintf(err, "pack: cannot write %s: %s\n", out->name, strerror(errno));
+    fprintf(err, "pack: cannot write %s: %s\n", Escaped(out->name).c_str(), strerror(errno));
     ok = false;
   }
   return ok;
@@ -334,22 +357,23 @@ bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* list
   const int fd = CreateToWrite(target.c_str());
   PackageOut out = {fd < 0 ? nullptr : StreamOver(fd, "wb"), target.c_str(), Progress()};
   if (!out.stream) {
-    fprintf(err, "pack: cannot create %s: %s\n", target.c_str(), strerror(errno));
+    fprintf(err, "pack: cannot create %s: %s\n", Escaped(target).c_str(), strerror(errno));
     if (fd >= 0) CloseFile(fd);
     return false;
   }
   bool ok = PutPackage(&out, items, o, listing, err);
   if (ok && !inPlace && !FlushFile(fd)) {
-    fprintf(err, "pack: cannot write %s: %s\n", target.c_str(), strerror(errno));
+    fprintf(err, "pack: cannot write %s: %s\n", Escaped(target).c_str(), strerror(errno));
     ok = false;
   }
   if (fclose(out.stream) != 0 && ok) {
-    fprintf(err, "pack: cannot write %s: %s\n", target.c_str(), strerror(errno));
+    fprintf(err, "pack: cannot write %s: %s\n", Escaped(target).c_str(), strerror(errno));
     ok = false;
   }
   if (inPlace) return ok;
   if (ok && !RenameFile(target.c_str(), o.output)) {
-    fprintf(err, "pack: cannot rename %s to %s: %s\n", target.c_str(), o.output, strerror(errno));
+    fprintf(err, "pack: cannot rename %s to %s: %s\n", Escaped(target).c_str(), Escaped(o.output).c_str(),
+              strerror(errno));
     ok = false;
   }
   if (!ok) RemoveFile(target.c_str());

@@ -97,4 +97,5 @@ PosixCalls g_posix = {
     .readlink_fd = ReadLinkOf,
     .link_fd = LinkAgain,
     .symlink = symlink,
+    .statx = statx,
 };

@@ -61,6 +61,9 @@ struct PosixCalls {
   // /proc/self/fd): it needs another name still.
   int (*link_fd)(int fd, const char* path);
   int (*symlink)(const char* target, const char* path);
+  // What pack's plan asks beyond stat: a file's flags (immutable, append
+  // only) and whether a file system is mounted on it.
+  int (*statx)(int dirfd, const char* path, int flags, unsigned mask, struct statx* st);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

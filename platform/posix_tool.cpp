@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/posix_calls.h"
@@ -18,6 +19,7 @@ void FactsOf(const struct stat& st, PathFacts* facts) {
   facts->owner = st.st_uid;
   facts->size = (unsigned long long)st.st_size;
   facts->allocated = (unsigned long long)st.st_blocks * 512;
+  facts->links = (unsigned long)st.st_nlink;
   facts->volume = (unsigned long long)st.st_dev;
   facts->index = (unsigned long long)st.st_ino;
 }
@@ -57,6 +59,21 @@ bool LookAtPath(const char* path, bool follow, PathFacts* facts) {
   struct stat st;
   if ((follow ? g_posix.stat : g_posix.lstat)(path, &st) != 0) return false;
   FactsOf(st, facts);
+  return true;
+}
+
+bool LookAtFlags(const char* path, PathFlags* flags) {
+  struct statx st;
+  if (g_posix.statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &st) != 0) return false;
+  flags->immutable = (st.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
+  flags->appendOnly = (st.stx_attributes & STATX_ATTR_APPEND) != 0;
+  if (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
+    flags->mountPoint = (st.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    return true;
+  }
+  struct stat folder;
+  flags->mountPoint = g_posix.stat(FolderOf(path).c_str(), &folder) == 0 &&
+                      makedev(st.stx_dev_major, st.stx_dev_minor) != folder.st_dev;
   return true;
 }
 
@@ -144,6 +161,9 @@ bool LookAtVolume(const char* path, VolumeFacts* facts) {
   facts->nameMax = st.f_namemax;
   facts->free = (unsigned long long)st.f_bfree * st.f_frsize;
   facts->available = (unsigned long long)st.f_bavail * st.f_frsize;
+  facts->inodes = (unsigned long long)st.f_files;
+  facts->freeInodes = (unsigned long long)st.f_ffree;
+  facts->noDevices = (st.f_flag & ST_NODEV) != 0;
   return true;
 }
 

@@ -17,6 +17,7 @@ struct PathFacts {
   uid_t owner;
   unsigned long long size;
   unsigned long long allocated;  // the bytes its blocks take on the volume
+  unsigned long links;           // its names: 1 but for a file given more with ln
   // Its identity: the same for every path that names the same file.
   unsigned long long volume;
   unsigned long long index;
@@ -25,6 +26,20 @@ struct PathFacts {
 // Looks at `path`, through a symbolic link in its last component when
 // `follow`. False, with errno, when nothing can be seen there.
 bool LookAtPath(const char* path, bool follow, PathFacts* facts);
+
+// What forbids a change at a path whatever its permission bits, root's
+// too, as statx tells it (a link in its last component is not followed).
+struct PathFlags {
+  bool immutable;   // chattr +i: neither written, renamed over nor removed
+  bool appendOnly;  // chattr +a: a file written only at its end; a folder none of whose
+                    // entries may be removed or renamed over
+  bool mountPoint;  // a file system is mounted on it: it may not be replaced or removed
+};
+// False, with errno, when nothing can be seen there. A file system that
+// does not report the flags has none set. A kernel older than 5.8 does not
+// report mount points: `path` is then taken for one when it lies on another
+// volume than its folder, and a file mounted from its own volume is missed.
+bool LookAtFlags(const char* path, PathFlags* flags);
 // The same for an open file.
 bool LookAtFile(int fd, PathFacts* facts);
 
@@ -71,6 +86,9 @@ struct VolumeFacts {
   unsigned long nameMax;  // the longest name a folder entry may have
   unsigned long long free;       // every free byte, those kept for root too
   unsigned long long available;  // the free bytes a process without privilege may use
+  unsigned long long inodes;     // the files it may hold in all; 0 when it sets no number
+  unsigned long long freeInodes;
+  bool noDevices;                // mounted nodev: no device on it may be opened
 };
 bool LookAtVolume(const char* path, VolumeFacts* facts);
 

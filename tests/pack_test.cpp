@@ -13,14 +13,20 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/fs.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "pack/progress.h"
 #include "tests/e2e_runner.h"
@@ -35,6 +41,8 @@ const std::string kFifo = "<fifo>";
 const std::string kSocket = "<socket>";
 const std::string kLink = "<link>";      // followed by the link's target
 const std::string kSparse = "<sparse>";  // followed by the file's size
+const std::string kDevice = "<device>";  // a character device that takes what is written (as /dev/null)
+const std::string kNameOf = "<name of>";  // followed by a path under the root: a second name of it
 
 std::string LinkTo(const std::string& target) {
   return kLink + target;
@@ -63,6 +71,11 @@ void MakeTree(const std::string& root, const std::vector<Before>& tree) {
       close(fd);
     } else if (StartsWith(b.content, kLink)) {
       ASSERT_EQ(symlink(b.content.substr(kLink.size()).c_str(), path.c_str()), 0) << path;
+    } else if (b.content == kDevice) {
+      ASSERT_EQ(mknod(path.c_str(), S_IFCHR | b.mode, makedev(1, 3)), 0) << path;
+      chmod(path.c_str(), b.mode);
+    } else if (StartsWith(b.content, kNameOf)) {
+      ASSERT_EQ(link((root + "/" + b.content.substr(kNameOf.size())).c_str(), path.c_str()), 0) << path;
     } else if (StartsWith(b.content, kSparse)) {
       const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, b.mode);
       ASSERT_EQ(ftruncate(fd, (off_t)std::stoull(b.content.substr(kSparse.size()))), 0) << path;
@@ -129,6 +142,7 @@ std::vector<PackCase> MakeCases() {
   const std::string tAlone = "pack: -t takes none of the options that write a package\n" + kUsage;
   const std::string cutHeader = "pack: entry 2 of 2: the stream ends inside its header\n";
   const std::string noNul = "pack: entry 1 of 1: no NUL ends its name within 260 bytes\n";
+  const std::string big(300 << 10, 'b');
   return {
       // Writing packages.
       {"one file", {{"a.txt", "hello"}}, {"a.txt"}, "", Package({{"a.txt", "hello"}}), "", 0, {}},
@@ -205,9 +219,13 @@ std::vector<PackCase> MakeCases() {
        Package({{"x", "2"}, {"x", "1"}}),
        "pack: warning: x is the name of two files (db/x, then da/x): unpack installs both, and the "
        "second stays\n", 0, {}},
+      {"a file and one named like its staged copy", {{"a", "1"}, {"aTMP", "2"}}, {"."}, "",
+       Package({{"a", "1"}, {"aTMP", "2"}}),
+       "pack: warning: aTMP is named like the staged copy of a: unpack removes a file of that name "
+       "whenever it replaces a\n", 0, {}},
       {"-w: a/b and a\\b written alike", {{"a/b", "1"}, {"a\\b", "2"}}, {"-w", "."}, "",
        Package({{"a\\b", "1"}, {"a\\b", "2"}}),
-       "pack: warning: a\\\\b is the name of two files (./a/b, then ./a\\b): unpack installs both, and "
+       "pack: warning: a\\\\b is the name of two files (./a/b, then ./a\\\\b): unpack installs both, and "
        "the second stays\n", 0, {}},
 
       // What is refused, before anything is written.
@@ -261,6 +279,14 @@ std::vector<PackCase> MakeCases() {
        "pack: big holds 4294967296 bytes; an entry holds at most 4294967295\n", 1, noOutput},
       {"only empty folders", {{"d/e", kDirectory}}, {"d"}, "", "",
        "pack: no files to pack under the paths given\n", 1, {}},
+      {"a missing path, escaped", {}, {"no\nsuch"}, "", "",
+       "pack: cannot read no\\nsuch: No such file or directory\n", 1, {}},
+      {"a FIFO, escaped", {{"p\nq", kFifo}}, {"."}, "", "", "pack: ./p\\nq is a FIFO, not a file or folder\n", 1, {}},
+      {"a name of 260 characters, escaped", {{kDirA + "/\t" + std::string(130, 'b'), "x"}}, {"."}, "", "",
+       "pack: the name " + kDirA + "/\\t" + std::string(130, 'b') + " is 260 bytes long; a name holds at "
+       "most 259\n", 1, {}},
+      {"a symbolic link back up the tree, escaped", {{"d\tx/f", "x"}, {"d\tx/back", LinkTo(".")}}, {"d\tx"},
+       "", "", "pack: d\\tx/back leads back into a folder being packed\n", 1, {}},
       {"a symbolic link back up the tree", {{"d/f", "x"}, {"d/back", LinkTo(".")}}, {"d"}, "", "",
        "pack: d/back leads back into a folder being packed\n", 1, {}},
 
@@ -363,6 +389,31 @@ std::vector<PackCase> MakeCases() {
       {"--verify: a prefix without its /", {{"destx", "1"}}, {"--verify", "dest"}, Package({{"x", "1"}}),
        "dest does not end in /: names are appended to it (destx)\nsame       x\n"
        "verified 1 entry: same 1, differs 0, missing 0, not a file 0; staged copies left 0\n", "", 0, {}},
+      {"--verify: a difference beyond the first 256 KiB", {{"dest/big", big.substr(0, 270000) + "!" +
+       big.substr(270001)}}, {"--verify", "dest/"}, Package({{"big", big}}),
+       "differs    big: the first byte that differs is at offset 270000\n"
+       "verified 1 entry: same 0, differs 1, missing 0, not a file 0; staged copies left 0\n", "", 1, {}},
+      {"--verify: a path through a file is missing", {{"dest/d", "file"}}, {"--verify", "dest/"},
+       Package({{"d/x", "1"}}),
+       "missing    d/x\nverified 1 entry: same 0, differs 0, missing 1, not a file 0; staged copies left 0\n",
+       "", 1, {}},
+      {"--verify: staged copies left, whole and begun, beside files that are the same",
+       {{"dest/e", "e"}, {"dest/eTMP", "e"}, {"dest/f", "full"}, {"dest/fTMP", "fu"}}, {"--verify", "dest/"},
+       Package({{"e", "e"}, {"f", "full"}}),
+       "same       e\nleft over  eTMP: the staged copy of e, left by a run that was stopped\n"
+       "same       f\nleft over  fTMP: the staged copy of f, left by a run that was stopped\n"
+       "verified 2 entries: same 2, differs 0, missing 0, not a file 0; staged copies left 2\n", "", 1, {}},
+      {"--verify: files only named like staged copies",
+       {{"dest/r", "new"}, {"dest/rTMP", "mine"}, {"dest/s", "s"}, {"dest/sTMP", "sx"}}, {"--verify", "dest/"},
+       Package({{"r", "new"}, {"s", "s"}}),
+       "same       r\nnamed like rTMP: a file named like the staged copy of r, holding other bytes; unpack "
+       "removes it when it next replaces r\nsame       s\nnamed like sTMP: a file named like the staged "
+       "copy of s, holding other bytes; unpack removes it when it next replaces s\nverified 2 entries: "
+       "same 2, differs 0, missing 0, not a file 0; staged copies left 0, files named like one 2\n", "", 0, {}},
+      {"--verify: an entry taken away by a later entry's staged copy", {{"dest/a", "2"}}, {"--verify", "dest/"},
+       Package({{"aTMP", "1"}, {"a", "2"}}),
+       "missing    aTMP: entry 2 (a) takes this name for its staged copy\nsame       a\n"
+       "verified 2 entries: same 1, differs 0, missing 1, not a file 0; staged copies left 0\n", "", 1, {}},
       {"--verify PACKAGE, malformed", {{"dest/a", "1"}, {"p.pkg", Package({{"a", "1"}, {"b", "22"}}, 3)}},
        {"--verify", "dest/", "p.pkg"}, "", "same       a\nmissing    b\nmalformed\n",
        "pack: the stream ends after 2 of the 3 entries it declares\n", 1, {}},
@@ -670,9 +721,24 @@ TEST(PackHelp, DescribesEveryOption) {
 }
 
 // pack --plan foretells unpack: for each tree, made afresh for root and for
-// a user who is not root, unpack ends with the line the plan names, and
-// takes the direct rewrite where the plan says so. Root's plan is compared
-// whole.
+// a user who is not root, unpack ends with the line the plan names (or the
+// plan says that only trying can tell), takes the direct rewrite where the
+// plan says so, and leaves none of the entries the plan says are taken
+// away. Root's plan is compared whole.
+
+// What a row arranges beyond its tree, at its `at`; all but kPlain and
+// kBindMount on a tmpfs at dest, which allows devices, programs and flags.
+enum Condition {
+  kPlain,       // nothing: the scratch folder's own volume
+  kTmpfs,       // the tmpfs alone
+  kReadOnly,    // the tmpfs remounted read-only once the tree is made
+  kBindMount,   // a file from outside the tree mounted on `at`
+  kImmutable,   // chattr +i on `at`
+  kAppendOnly,  // chattr +a on `at`
+  kRunning,     // a copy of sleep at `at`, running while the plan and unpack run
+  kNoInodes,    // every inode of the tmpfs taken once the tree is made
+};
+
 struct PlanCase {
   const char* name;
   std::vector<Before> tree;  // root's; dest/ is the prefix unless `prefix` says otherwise
@@ -681,17 +747,24 @@ struct PlanCase {
   std::string plan;               // root's, without the free-space lines
   std::string rootLast;           // unpack's last line as root, as it begins
   std::string userLast;           // the same for the user
-  bool readOnly = false;          // dest is a tmpfs, remounted read-only once the tree is made
+  Condition condition = kPlain;
+  std::string at = std::string();  // under the scratch folder
   std::string prefix = "dest/";
 };
+
+void PrintTo(const PlanCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const std::vector<std::string> kAsUser = {"setpriv", "--reuid=65534", "--regid=65534",
                                           "--clear-groups", "--"};
 
-// The beginning of the last line the plan says unpack writes.
+// The beginning of the last line the plan says unpack writes: any, when it
+// cannot tell.
 std::string ForetoldLast(const std::string& plan) {
   const size_t at = plan.find("unpack would stop at entry ");
   if (at != std::string::npos) return "Line: " + plan.substr(plan.find(": line ", at) + 7, 3);
+  if (plan.find("\ncannot tell without trying: unpack may stop") != std::string::npos) return "";
   return plan.find("unpack would end with OK\n") != std::string::npos ? "OK" : "<no verdict>";
 }
 
@@ -709,7 +782,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // an entry to rewrite, or one that stops it after the staged copy failed.
 bool ForetellsRewrite(const std::string& plan) {
   for (const std::string& line : Lines(plan)) {
-    if (StartsWith(line, "rewrite    ") || StartsWith(line, "kept       ")) return true;
+    for (const char* label : {"rewrite    ", "kept       ", "device     ", "cannot tell without trying: "})
+      if (StartsWith(line, label)) return true;
     if (line.find("(unpack stops: line") != std::string::npos) return false;
   }
   return false;
@@ -723,24 +797,123 @@ std::string WithoutSpace(const std::string& plan) {
   return kept;
 }
 
-// Copies of the programs where any user may run them: the build folder may
-// lie where a user who is not root cannot reach.
+// The names of the entries the plan says are taken away.
+std::vector<std::string> TakenAway(const std::string& plan) {
+  std::vector<std::string> names;
+  for (const std::string& line : Lines(plan)) {
+    if (!StartsWith(line, "taken away: entry ")) continue;
+    const size_t open = line.find(" (") + 2;
+    names.push_back(line.substr(open, line.find("), by ") - open));
+  }
+  return names;
+}
+
+// Copies of the programs where any user may run them (the build folder may
+// lie where a user who is not root cannot reach), made once.
 struct Programs {
   std::string pack;
   std::string unpack;
 };
 
+const Programs& ProgramsForAnyUser() {
+  static ScratchDir bin;
+  static const Programs run = [] {
+    chmod(bin.path().c_str(), 0755);
+    const Programs copies = {bin / "pack", bin / "unpack"};
+    WriteFile(copies.pack, ReadFile(PACK_PATH), 0755);
+    WriteFile(copies.unpack, ReadFile(UNPACK_PATH), 0755);
+    return copies;
+  }();
+  return run;
+}
+
+// Adds chattr's flags `add` to the file or folder at `path`, or with 0
+// takes off the immutable and append-only flags.
+bool SetFlags(const std::string& path, int add) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int flags = 0;
+  bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = add ? flags | add : flags & ~(FS_IMMUTABLE_FL | FS_APPEND_FL);
+  ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+// A row's condition, undone when it goes, before its scratch folder does.
+struct Arranged {
+  std::string tmpfs, bound, flagged;
+  pid_t program = 0;
+  ~Arranged() {
+    if (program > 0) kill(program, SIGKILL), waitpid(program, nullptr, 0);
+    if (!flagged.empty()) SetFlags(flagged, 0);
+    if (!bound.empty()) umount2(bound.c_str(), MNT_DETACH);
+    if (!tmpfs.empty()) umount2(tmpfs.c_str(), MNT_DETACH);
+  }
+};
+
+// Starts a copy of sleep at `path`, and waits until it runs from there.
+pid_t StartProgram(const std::string& path) {
+  WriteFile(path, ReadFile("/bin/sleep"), 0777);
+  char* argv[] = {(char*)path.c_str(), (char*)"60", nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
+  struct stat want, running;
+  stat(path.c_str(), &want);
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  for (int i = 0; i < 500 && !(stat(exe.c_str(), &running) == 0 && running.st_ino == want.st_ino); ++i)
+    usleep(10000);
+  return pid;
+}
+
+// Takes every inode left on the volume of `folder` with empty files.
+bool TakeEveryInode(const std::string& folder) {
+  for (int i = 0;; ++i) {
+    const int fd = open((folder + "/filler" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) return errno == ENOSPC;
+    close(fd);
+  }
+}
+
+// What the row's condition asks once its tree is made.
+bool Arrange(const PlanCase& c, const ScratchDir& dir, Arranged* a) {
+  const std::string at = dir / c.at;
+  switch (c.condition) {
+    case kReadOnly:
+      return mount(nullptr, (dir / "dest").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    case kBindMount:
+      WriteFile(dir / "elsewhere", "mounted");
+      if (mount((dir / "elsewhere").c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+      a->bound = at;
+      return true;
+    case kImmutable:
+    case kAppendOnly:
+      if (!SetFlags(at, c.condition == kImmutable ? FS_IMMUTABLE_FL : FS_APPEND_FL)) return false;
+      a->flagged = at;
+      return true;
+    case kRunning:
+      return (a->program = StartProgram(at)) > 0;
+    case kNoInodes:
+      return TakeEveryInode(dir / "dest");
+    case kPlain:
+    case kTmpfs:
+      break;
+  }
+  return true;
+}
+
 void ForetellRow(const PlanCase& c, const Programs& run, bool asUser) {
-  SCOPED_TRACE(std::string(c.name) + (asUser ? ", as a user" : ", as root"));
   ScratchDir dir;
   chmod(dir.path().c_str(), 0755);
-  std::unique_ptr<TmpfsVolume> volume;
-  std::string skipped;
-  if (c.readOnly && !MountVolume(dir / "dest", 1 << 20, &volume, &skipped)) SKIP_UNLESS_CI(skipped);
-  MakeTree(dir.path(), c.tree);
-  if (c.readOnly) {
-    ASSERT_EQ(mount(nullptr, (dir / "dest").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+  Arranged arranged;
+  if (c.condition != kPlain && c.condition != kBindMount) {
+    MakeDirs(dir / "dest");
+    const char* options = c.condition == kNoInodes ? "size=1m,nr_inodes=32" : "size=1m";
+    if (mount("tmpfs", (dir / "dest").c_str(), "tmpfs", 0, options) != 0)
+      SKIP_UNLESS_CI("cannot mount a tmpfs here (needs root)");
+    arranged.tmpfs = dir / "dest";
   }
+  MakeTree(dir.path(), c.tree);
+  ASSERT_TRUE(Arrange(c, dir, &arranged)) << "the condition cannot be made: " << strerror(errno);
   WriteFile(dir / "p.pkg", Package(c.entries));
   RunOptions options;
   options.cwd = dir.path();
@@ -756,18 +929,22 @@ void ForetellRow(const PlanCase& c, const Programs& run, bool asUser) {
   EXPECT_TRUE(StartsWith(last, asUser ? c.userLast : c.rootLast)) << unpacked.err;
   EXPECT_EQ(ForetellsRewrite(plan.out), unpacked.err.find("Line: 205") != std::string::npos)
       << plan.out << unpacked.err;
-  EXPECT_EQ(plan.status, ForetoldLast(plan.out) == "OK" ? 0 : 1);
+  const std::vector<std::string> taken = TakenAway(plan.out);
+  for (const std::string& name : taken) EXPECT_FALSE(Exists(dir / (c.prefix + name))) << name;
+  EXPECT_EQ(plan.status, ForetoldLast(plan.out) == "OK" && taken.empty() ? 0 : 1) << plan.out;
   if (!asUser) {
     EXPECT_EQ(WithoutSpace(plan.out), c.plan);
   }
 }
 
-TEST(PackPlan, ForetellsUnpack) {
+// clang-format off
+std::vector<PlanCase> PlanCases() {
   const std::string name253(253, 'n'), stop1 = "unpack would stop at entry 1 of 1: line ";
   const std::string ok = "unpack would end with OK\n", l181 = "Line: 181", l223 = "Line: 223";
+  const std::string l252 = "Line: 252", n255(255, 'n'), n252(252, 'm');
   const Before dest = {"dest", kDirectory};
-  // clang-format off
-  const PlanCase rows[] = {
+  const Before open = {"dest", kDirectory, 0777};  // root's, where the user may write too
+  return {
       {"new, replaced and read-only", {{"dest/old", "o"}, {"dest/ro", "r", 0444}},
        {{"new", "1"}, {"old", "2"}, {"ro", "3"}, {"new", "4"}}, {},
        "new        new\nreplace    old\nreplace    ro (read-only: replaced all the same)\n"
@@ -780,7 +957,7 @@ TEST(PackPlan, ForetellsUnpack) {
        "new        a/b/f\nnew        a/g\nfolders made:\n  dest/a\n  dest/a/b\n" + ok, "OK", l181},
       {"a folder where the file goes", {{"dest/d", kDirectory}}, {{"x", "1"}, {"d", "2"}}, {},
        "new        x\nfolder     d: a folder stands where the file goes (unpack stops: line 252)\n"
-       "unpack would stop at entry 2 of 2: line 252\n", "Line: 252", l181},
+       "unpack would stop at entry 2 of 2: line 252\n", l252, l181},
       {"a target path too long", {dest}, {{name253, "1"}}, {},
        "too long   " + name253 + ": the target path is over 256 characters (unpack stops: line 150)\n" +
        stop1 + "150\n", "Line: 150", "Line: 150"},
@@ -792,7 +969,7 @@ TEST(PackPlan, ForetellsUnpack) {
        "kept       a: no staged copy (the volume is mounted read-only), and no rewrite in place (the "
        "volume is mounted read-only) (unpack stops: line 223)\n"
        "read-only  b: the volume of dest is mounted read-only (unpack stops: line 181)\n"
-       "unpack would stop at entry 1 of 2: line 223\n", l223, l223, true},
+       "unpack would stop at entry 1 of 2: line 223\n", l223, l223, kReadOnly},
       {"an empty name and a name ending in /", {{"dest/sub", kDirectory}}, {{"", "1"}, {"sub/", "2"}}, {},
        "no file    : the target path ends in / (unpack stops: line 181)\n"
        "no file    sub/: the target path ends in / (unpack stops: line 181)\n"
@@ -814,34 +991,99 @@ TEST(PackPlan, ForetellsUnpack) {
       {"a prefix without its /", {dest}, {{"notes/x", "1"}}, {},
        "dest does not end in /: names are appended to it (destnotes/x)\n"
        "no folder  notes/x: the folder destnotes is missing (unpack stops: line 181)\n"
-       "folders to make:\n  destnotes\n" + stop1 + "181\n", l181, l181, false, "dest"},
+       "folders to make:\n  destnotes\n" + stop1 + "181\n", l181, l181, kPlain, "", "dest"},
       {"an absolute name under a prefix", {dest}, {{"/abs", "1"}}, {},
        "new        /abs (at dest//abs)\n" + ok, "OK", l181},
       {"a folder at the staged copy's name", {{"dest/f", "old"}, {"dest/fTMP", kDirectory}}, {{"f", "new"}}, {},
        "rewrite    f: no staged copy (a folder stands at dest/fTMP); unpack rewrites the file in place "
        "(lines 205 and 221)\n" + ok, "OK", l223},
       {"another user's file in a sticky folder", {{"dest", kDirectory, 01777}, {"dest/f", "old", 0666}},
-       {{"f", "new"}}, {}, "replace    f\n" + ok, "OK", "Line: 252"},
+       {{"f", "new"}}, {}, "replace    f\n" + ok, "OK", l252},
       {"another user's read-only file in a folder anyone may write",
-       {{"dest", kDirectory, 0777}, {"dest/ro", "old", 0444}}, {{"ro", "new"}}, {},
+       {open, {"dest/ro", "old", 0444}}, {{"ro", "new"}}, {},
        "replace    ro (read-only: replaced all the same)\n" + ok, "OK", "OK"},
       {"a name with a wildcard is taken as it is", {{"dest/ab", "x"}}, {{"a*", "1"}}, {},
        "new        a*\n" + ok, "OK", l181},
       {"a read-only leftover staged copy", {{"dest/f", "old"}, {"dest/fTMP", "junk", 0444}}, {{"f", "new"}}, {},
-       "replace    f\n" + ok, "OK", l223},
+       "replace    f\n  removes  fTMP: the staged copy of f takes its name\n" + ok, "OK", l223},
+      {"a read-only file without its staged copy", {{"dest/f", "old", 0444}, {"dest/fTMP", kDirectory}},
+       {{"f", "new"}}, {},
+       "kept       f: no staged copy (a folder stands at dest/fTMP), and no rewrite in place (it is "
+       "read-only) (unpack stops: line 223)\n" + stop1 + "223\n", l223, l223},
+      {"last components of 255 and 252 bytes", {{n252, "old"}}, {{n255, "1"}, {n252, "2"}}, {},
+       "new        " + n255 + "\nreplace    " + n252 + "\n" + ok, "OK", l181, kPlain, "", ""},
+      {"a link to a folder at the staged copy's name",
+       {{"dest/f", "old"}, {"dest/real", kDirectory}, {"dest/fTMP", LinkTo("real")}}, {{"f", "new"}}, {},
+       "replace    f\n  removes  fTMP: the staged copy of f takes its name\n" + ok, "OK", l223},
+
+      // Names like a staged copy's.
+      {"an entry named like the staged copy of a later one", {open, {"dest/a", "old", 0666}},
+       {{"aTMP", "1"}, {"a", "2"}}, {},
+       "new        aTMP\nreplace    a\n  removes  aTMP, which entry 1 installs: the staged copy of a "
+       "takes its name\ntaken away: entry 1 (aTMP), by the staged copy of entry 2 (a)\n" + ok, "OK", "OK"},
+      {"a file of the disk named like a staged copy", {open, {"dest/report", "old", 0666},
+       {"dest/reportTMP", "mine", 0666}}, {{"report", "new"}, {"reportTMP", "ours"}}, {},
+       "replace    report\n  removes  reportTMP: the staged copy of report takes its name\n"
+       "new        reportTMP\n" + ok, "OK", "OK"},
+
+      // What the permission bits do not tell.
+      {"a bind mount on the target", {open, {"dest/f", "old", 0666}}, {{"f", "new"}}, {},
+       "mounted    f: a file system is mounted on the old file, which cannot be replaced (unpack "
+       "stops: line 252)\n" + stop1 + "252\n", l252, l252, kBindMount, "dest/f"},
+      {"an immutable file", {open, {"dest/f", "old", 0666}}, {{"f", "new"}}, {},
+       "locked     f: it is immutable (chattr +i), so the old file cannot be replaced (unpack stops: "
+       "line 252)\n" + stop1 + "252\n", l252, l252, kImmutable, "dest/f"},
+      {"a file in an append-only folder", {open, {"dest/f", "old", 0666}}, {{"n", "1"}, {"f", "2"}}, {},
+       "new        n\nlocked     f: its folder dest is append-only (chattr +a), so the old file cannot "
+       "be replaced (unpack stops: line 252)\nunpack would stop at entry 2 of 2: line 252\n", l252, l252,
+       kAppendOnly, "dest"},
+      {"a leftover in an append-only folder", {open, {"dest/f", "old", 0666}, {"dest/fTMP", "junk", 0666}},
+       {{"f", "new"}}, {},
+       "rewrite    f: no staged copy (the leftover dest/fTMP cannot be removed: its folder dest is "
+       "append-only (chattr +a)); unpack rewrites the file in place (lines 205 and 221)\n" + ok, "OK", "OK",
+       kAppendOnly, "dest"},
+      {"a device replaced, then one without its staged copy",
+       {open, {"dest/g", kDevice, 0666}, {"dest/f", kDevice, 0666}, {"dest/fTMP", kDirectory}},
+       {{"g", "1"}, {"f", "2"}}, {},
+       "replace    g\ndevice     f: no staged copy (a folder stands at dest/fTMP); unpack writes the "
+       "content into the device, which cannot be cut to its length (unpack stops: line 229)\n"
+       "unpack would stop at entry 2 of 2: line 229\n", "Line: 229", "Line: 229", kTmpfs},
+      {"a running program without its staged copy", {open, {"dest/progTMP", kDirectory}},
+       {{"prog", "new"}}, {},
+       "kept       prog: no staged copy (a folder stands at dest/progTMP), and no rewrite in place (a "
+       "program runs from it) (unpack stops: line 223)\n" + stop1 + "223\n", l223, l223, kRunning,
+       "dest/prog"},
+      {"no free inode", {open, {"dest/f", "old", 0666}}, {{"f", "new"}, {"n", "1"}}, {},
+       "rewrite    f: no staged copy (no free inode is left on the volume); unpack rewrites the file "
+       "in place (lines 205 and 221)\nno inode   n: no free inode is left on the volume of dest (unpack "
+       "stops: line 181)\nunpack would stop at entry 2 of 2: line 181\n", l181, l181, kNoInodes},
+      {"no free inode, a file of two names", {open, {"dest/h", "old", 0666}, {"dest/h2", kNameOf + "dest/h"}},
+       {{"h", "new"}}, {},
+       "kept       h: no staged copy (no free inode is left on the volume), and no rewrite in place (it "
+       "has 2 names, and unpack makes no new file where the staged copy found no room) (unpack stops: "
+       "line 223)\n" + stop1 + "223\n", l223, l223, kNoInodes},
+      {"a file of two names without its staged copy",
+       {{"dest/h", "old", 0666}, {"dest/h2", kNameOf + "dest/h"}, {"dest/hTMP", kDirectory}}, {{"h", "new"}}, {},
+       "rewrite    h: no staged copy (a folder stands at dest/hTMP); unpack gives the name a new file of "
+       "its own (lines 205 and 221)\n" + ok, "OK", l223},
   };
-  // clang-format on
-  if (geteuid() != 0) SKIP_UNLESS_CI("the rows run as root, and as a user through setpriv");
-  ScratchDir bin;
-  chmod(bin.path().c_str(), 0755);
-  const Programs run = {bin / "pack", bin / "unpack"};
-  WriteFile(run.pack, ReadFile(PACK_PATH), 0755);
-  WriteFile(run.unpack, ReadFile(UNPACK_PATH), 0755);
-  for (const PlanCase& c : rows) {
-    ForetellRow(c, run, false);
-    ForetellRow(c, run, true);
-  }
 }
+// clang-format on
+
+class PackPlanRows : public ::testing::TestWithParam<std::tuple<PlanCase, bool>> {};
+
+TEST_P(PackPlanRows, Row) {
+  if (geteuid() != 0) SKIP_UNLESS_CI("the rows run as root, and as a user through setpriv");
+  ForetellRow(std::get<0>(GetParam()), ProgramsForAnyUser(), std::get<1>(GetParam()));
+}
+
+// Each row once as root and once as a user, named by its tree.
+INSTANTIATE_TEST_SUITE_P(Linux, PackPlanRows,
+                         ::testing::Combine(::testing::ValuesIn(PlanCases()), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<PlanCase, bool>>& info) {
+                           return RowTestName(info.index / 2, std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "_as_a_user" : "_as_root");
+                         });
 
 // The free space the plan asks for is exactly enough for unpack to replace
 // every file through its staged copy; one block less is not, and unpack

@@ -238,6 +238,7 @@ TEST(SystemCallTable, SlotsHoldTheSystemsCalls) {
       {"uname", Slot(g_posix.uname), Slot(static_cast<int (*)(struct utsname*)>(&uname))},
       {"lchown", Slot(g_posix.lchown), Slot(&lchown)},
       {"symlink", Slot(g_posix.symlink), Slot(&symlink)},
+      {"statx", Slot(g_posix.statx), Slot(&statx)},
   };
   for (const auto& row : rows) EXPECT_EQ(row.slot, row.system) << row.name;
 

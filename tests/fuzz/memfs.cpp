@@ -379,6 +379,9 @@ int FakeRenameOver(const char* from, const char* to) { return Move(from, to, tru
 
 int FakeStatvfs(const char*, struct statvfs*) { return Error(ENOSYS); }
 
+// Nothing here has flags or mounts, and nothing asks: pack alone does.
+int FakeStatx(int, const char*, int, unsigned, struct statx*) { return Error(ENOSYS); }
+
 DIR* FakeOpendir(const char* path) {
   if (Injected(kMemOpendir)) return nullptr;
   Where w;
@@ -480,6 +483,7 @@ void MemFsInstall() {
       .readlink_fd = FakeReadlinkFd,
       .link_fd = FakeLinkFd,
       .symlink = FakeSymlink,
+      .statx = FakeStatx,
   };
   MemFsReset(false);
 }
