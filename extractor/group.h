@@ -23,6 +23,9 @@
 struct GroupLimits {
   DWORD entries;           // entries, and so open staged copies
   unsigned long long bytes;  // content of the staged copies
+  // Up to this many staged copies, each is flushed on its own; a larger
+  // group flushes its volume whole where the volume holds little else.
+  DWORD ownFlushes;
 };
 extern const GroupLimits kDefaultGroupLimits;
 

@@ -177,7 +177,7 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
   PendingGroup group;
   if (!OpenGroup(&group, bounds)) {
     // No room for the group's table: one at a time needs none.
-    OpenGroup(&group, GroupLimits{1, 0});
+    OpenGroup(&group, GroupLimits{1, 0, 0});
   }
   bool ok = true;
   for (DWORD index = 0; ok && index < count; ++index) ok = UnpackEntry(in, package, prefix, &group, log);

@@ -175,13 +175,24 @@ BOOL PutNameBack(LPCSTR path, HANDLE held);
 
 // Brings everything the volume that holds `file` has to stable storage, in
 // one pass (sorted writes, one journal commit): far cheaper than flushing
-// many files one after the other. Returns TRUE only when that is done and
-// no write to the volume has failed since `file` was opened, so that every
-// file written to it since then is as flushed as FlushFileBuffers would
-// leave it. FALSE tells nothing about any one file: flush each to know.
-// Windows offers it only to administrators: always FALSE there, and on
-// Linux kernels before 5.8, whose syncfs does not report write errors.
-BOOL FlushVolumeOf(HANDLE file);
+// many files one after the other, as long as the volume holds little that
+// others wrote. `own` is what the caller wrote and means to flush: when the
+// system holds more than 16 MiB beyond it not yet on disk (another
+// program's work, which such a flush would wait for too), or cannot tell,
+// nothing is done and the call fails. Returns TRUE only when the flush is
+// done and no write to the volume has failed since `file` was opened, so
+// that every file written to it since then is as flushed as
+// FlushFileBuffers would leave it. FALSE tells nothing about any one file:
+// flush each to know. Windows offers it only to administrators: always
+// FALSE there, and on Linux kernels before 5.8, whose syncfs does not
+// report write errors.
+BOOL FlushVolumeOf(HANDLE file, unsigned long long own);
+
+// Starts writing the data of `file` to the disk, without waiting for it:
+// the writes of many files then go out together, and the FlushFileBuffers
+// of each that follows waits for its own. Nothing to do on Windows; a
+// failure changes nothing (the flush still writes what is left).
+void StartWriteback(HANDLE file);
 
 // What makes a file itself, whatever path names it: two paths (through
 // "..", "./", links, another letter case or a second hard link) that name the

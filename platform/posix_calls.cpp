@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -58,6 +59,27 @@ void* AllocateBlock(size_t bytes) {
   return block;
 }
 
+int StartWriteback(int fd) { return sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
+long long UnwrittenBytes() {
+  const int fd = open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[8192];
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return -1;
+  text[n] = '\0';
+  long long total = 0;
+  int found = 0;
+  static const char* const kKeys[] = {"\nDirty:", "\nWriteback:"};
+  for (const char* key : kKeys) {
+    const char* at = strstr(text, key);
+    long long kib = 0;
+    if (at && sscanf(at + strlen(key), "%lld", &kib) == 1) total += kib << 10, ++found;
+  }
+  return found == 2 ? total : -1;
+}
+
 }  // namespace
 
 // Each slot named, in the order of the declaration: several share a type,
@@ -98,4 +120,6 @@ PosixCalls g_posix = {
     .link_fd = LinkAgain,
     .symlink = symlink,
     .statx = statx,
+    .start_writeback = StartWriteback,
+    .unwritten_bytes = UnwrittenBytes,
 };

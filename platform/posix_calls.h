@@ -64,6 +64,13 @@ struct PosixCalls {
   // What pack's plan asks beyond stat: a file's flags (immutable, append
   // only) and whether a file system is mounted on it.
   int (*statx)(int dirfd, const char* path, int flags, unsigned mask, struct statx* st);
+  // What a group's flush asks: sync_file_range(fd, 0, 0,
+  // SYNC_FILE_RANGE_WRITE), which starts the writeback of a file's data
+  // without waiting for it; and the bytes the whole system holds written
+  // but not yet on disk (Dirty and Writeback of /proc/meminfo), or -1 when
+  // that cannot be read.
+  int (*start_writeback)(int fd);
+  long long (*unwritten_bytes)(void);
 };
 
 // The table in use. Tests save a copy, change a member, and restore it.

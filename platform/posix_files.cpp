@@ -421,9 +421,18 @@ bool SyncfsReportsErrors() {
 
 }  // namespace
 
-BOOL FlushVolumeOf(HANDLE file) {
+BOOL FlushVolumeOf(HANDLE file, unsigned long long own) {
+  const long long kOthersAtMost = 16ll << 20;
   const int fd = FdOf(file);
-  return fd >= 0 && SyncfsReportsErrors() && g_posix.syncfs(fd) == 0;
+  if (fd < 0 || !SyncfsReportsErrors()) return FALSE;
+  const long long unwritten = g_posix.unwritten_bytes();
+  if (unwritten < 0 || (unsigned long long)unwritten > own + kOthersAtMost) return FALSE;
+  return g_posix.syncfs(fd) == 0;
+}
+
+void StartWriteback(HANDLE file) {
+  const int fd = FdOf(file);
+  if (fd >= 0) g_posix.start_writeback(fd);
 }
 
 namespace {

@@ -142,10 +142,12 @@ BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size
   return ok;
 }
 
-BOOL FlushVolumeOf(HANDLE file) {
-  (void)file;
+BOOL FlushVolumeOf(HANDLE file, unsigned long long own) {
+  (void)file, (void)own;
   return FALSE;
 }
+
+void StartWriteback(HANDLE file) { (void)file; }
 
 BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
   BY_HANDLE_FILE_INFORMATION info;

@@ -80,7 +80,7 @@ const std::set<std::string> kFileCalls = {
     "openat", "open",  "creat",     "read",     "write",  "fsync",      "fdatasync", "close",
     "chmod",  "fchmod", "fchmodat", "unlink",   "unlinkat", "rename",   "renameat", "renameat2",
     "stat",   "lstat", "fstat",     "newfstatat", "statx", "ftruncate", "link",      "linkat",
-    "copy_file_range", "pread64", "lseek", "syncfs"};
+    "copy_file_range", "pread64", "lseek", "syncfs", "sync_file_range"};
 
 // The file-related calls after the first read of standard input.
 std::vector<Site> SitesOf(const std::string& traceFile) {

@@ -176,6 +176,7 @@ FILE* PackageFile(const std::string& bytes) {
 // (the name the descriptor was opened with), "unlink NAME", "rename FROM
 // TO", names relative to the scratch folder.
 std::map<int, std::string> g_opened;
+long long g_unwritten;  // what the system holds unwritten, as the seam says
 std::string Name(const char* path) { return strrchr(path, '/') + 1; }
 
 void RecordFlushOrder() {
@@ -189,6 +190,8 @@ void RecordFlushOrder() {
   };
   g_posix.fsync = [](int fd) { return g_calls->push_back("fsync " + g_opened[fd]), fsync(fd); };
   g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), syncfs(fd); };
+  g_posix.start_writeback = [](int fd) { return g_calls->push_back("start " + g_opened[fd]), 0; };
+  g_posix.unwritten_bytes = [] { return g_unwritten; };
   g_posix.unlink = [](const char* p) { return g_calls->push_back("unlink " + Name(p)), unlink(p); };
   g_posix.rename = [](const char* from, const char* to) {
     g_calls->push_back("replace " + Name(from) + " " + Name(to));
@@ -197,9 +200,11 @@ void RecordFlushOrder() {
 }
 
 // Every staged copy is on stable storage before its old file goes: one
-// entry at a time, each is flushed; in a group, the volume is flushed once
-// after the last staged copy is written and before the first old file goes
-// (each copy is flushed on its own where that flush fails).
+// entry at a time, each is flushed; a small group starts the writes of its
+// copies together, then flushes each; a large one flushes the volume once
+// after the last staged copy is written and before the first old file goes,
+// unless others' unwritten data would make it wait (or that flush fails):
+// then it flushes its own.
 TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
   const std::vector<std::string> commits = {"replace aTMP a", "replace bTMP b", "replace cTMP c"};
   auto Then = [](std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -207,25 +212,36 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     return a;
   };
   const std::vector<std::string> written = {"write aTMP", "write new", "write bTMP", "write cTMP"};
+  const std::vector<std::string> own = {"start aTMP", "start bTMP", "start cTMP",
+                                        "fsync aTMP", "fsync bTMP", "fsync cTMP"};
   const std::vector<PackEntry> mixed = {{"a", "A"}, {"new", "N"}, {"b", "B"}, {"c", "C"}};
+  const GroupLimits large = {512, 64 << 20, 0};
+  const long long kQuiet = 0, kBusy = 1ll << 30;
   const struct {
     const char* name;
     GroupLimits limits;
+    long long unwritten;
     bool volumeFlushFails;
     std::vector<PackEntry> entries;  // a, b, c, x stand before
     std::vector<std::string> calls;
   } rows[] = {
-      {"one at a time", {1, 0}, false, mixed,
+      {"one at a time", {1, 0, 0}, kQuiet, false, mixed,
        {"write aTMP", "fsync aTMP", "replace aTMP a", "write new", "write bTMP", "fsync bTMP",
         "replace bTMP b", "write cTMP", "fsync cTMP", "replace cTMP c"}},
-      {"in one group", kDefaultGroupLimits, false, mixed, Then(Then(written, {"syncfs aTMP"}), commits)},
-      {"in one group, the volume's flush failing", kDefaultGroupLimits, true, mixed,
-       Then(Then(written, {"syncfs aTMP", "fsync aTMP", "fsync bTMP", "fsync cTMP"}), commits)},
+      {"in one small group", kDefaultGroupLimits, kQuiet, false, mixed, Then(Then(written, own), commits)},
+      {"in one large group", large, kQuiet, false, mixed, Then(Then(written, {"syncfs aTMP"}), commits)},
+      {"in one large group, the volume's flush failing", large, kQuiet, true, mixed,
+       Then(Then(Then(written, {"syncfs aTMP"}), own), commits)},
+      {"in one large group, others' unwritten data", large, kBusy, false, mixed,
+       Then(Then(written, own), commits)},
+      {"in one large group, unwritten data unknown", large, -1, false, mixed, Then(Then(written, own), commits)},
       // The entry xTMP names the staged copy of x: x is committed first, and
-      // xTMP is then a new file, as one at a time.
-      {"a waiting staged copy is a file of the group", kDefaultGroupLimits, false,
-       {{"x", "X"}, {"xTMP", "T"}},
+      // xTMP is then a new file, as one at a time. A group of one staged
+      // copy flushes it alone.
+      {"a waiting staged copy is a file of the group", large, kQuiet, false, {{"x", "X"}, {"xTMP", "T"}},
        {"write xTMP", "syncfs xTMP", "replace xTMP x", "write xTMP"}},
+      {"a group of one", kDefaultGroupLimits, kBusy, false, {{"x", "X"}, {"xTMP", "T"}},
+       {"write xTMP", "fsync xTMP", "replace xTMP x", "write xTMP"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -240,6 +256,7 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     {
       SeamGuard guard;
       RecordFlushOrder();
+      g_unwritten = row.unwritten;
       if (row.volumeFlushFails)
         g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), errno = EIO, -1; };
       RunUnpack(3, argv, in, log.stream(), &row.limits);

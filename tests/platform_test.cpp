@@ -249,6 +249,10 @@ TEST(SystemCallTable, SlotsHoldTheSystemsCalls) {
   close(fd);
   EXPECT_EQ(g_posix.rename_noreplace((dir / "f").c_str(), (dir / "g").c_str()), 0) << "rename_noreplace";
   EXPECT_TRUE(Exists(dir / "g")) << "rename_noreplace";
+  const int written = open((dir / "g").c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(g_posix.start_writeback(written), 0) << "start_writeback";
+  close(written);
+  EXPECT_GE(g_posix.unwritten_bytes(), 0) << "unwritten_bytes";
   void* block = g_posix.malloc(10);
   EXPECT_NE(block, nullptr) << "malloc";
   free(block);

@@ -3,10 +3,10 @@
 // cut at any moment may leave (the rules are in tests/fuzz/memfs.h) is then
 // put in place and checked. A replaced file holds its old or its new
 // content (on the direct rewrite, the first part of the new one at worst);
-// a new file is absent or a prefix of its content; nothing else has
-// changed; and running the same package again ends as the run without a
-// cut does, with every target new and no staged copy left: the user's whole
-// recovery is to run the install again.
+// a new file is absent or of any length up to its full one, each block its
+// content or zeros; nothing else has changed; and running the same package
+// again ends as the run without a cut does, with every target new and no
+// staged copy left: the user's whole recovery is to run the install again.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <map>
 
+#include "extractor/group.h"
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
 #include "tests/fuzz/memfs.h"
@@ -26,14 +27,14 @@ namespace {
 typedef std::map<std::string, std::string> Files;
 
 // Runs unpack on the tree; returns its log.
-std::string Unpack(const UnpackCase& c) {
+std::string Unpack(const UnpackCase& c, const GroupLimits& limits) {
   char* text = nullptr;
   size_t size = 0;
   FILE* log = open_memstream(&text, &size);
   FILE* in = fmemopen((void*)c.input.data(), c.input.size(), "rb");
   std::vector<char*> argv = {(char*)"unpack"};
   for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
-  RunUnpack((int)argv.size(), argv.data(), in, log);
+  RunUnpack((int)argv.size(), argv.data(), in, log, &limits);
   fclose(in);
   fclose(log);
   const std::string out(text, size);
@@ -118,26 +119,31 @@ std::string CutFault(const Files& before, const Files& targets, const Files& now
   return "";
 }
 
-class PowerCut : public ::testing::TestWithParam<const char*> {};
+// A row, and whether its groups flush their volume whole rather than each
+// staged copy.
+class PowerCut : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
 
 TEST_P(PowerCut, OldOrNewAndTheSameRunRecovers) {
   const UnpackCase* row = nullptr;
+  const auto [name, whole] = GetParam();
   for (const UnpackCase& c : UnpackCases())
-    if (std::string(c.name) == GetParam()) row = &c;
-  ASSERT_TRUE(row) << GetParam();
+    if (std::string(c.name) == name) row = &c;
+  ASSERT_TRUE(row) << name;
+  const GroupLimits limits = {kDefaultGroupLimits.entries, kDefaultGroupLimits.bytes,
+                              whole ? 0 : kDefaultGroupLimits.ownFlushes};
   const UnpackCase c = Filled(*row);
   SeamGuard guard;
   MemFsInstall();
   Stage(c);
   const Files before = MemFsFiles(), targets = Targets(c);
   MemFsRecord();
-  const std::string clean = Unpack(c);
+  const std::string clean = Unpack(c, limits);
   const bool rewrite = clean.find("Line: 205 ") != std::string::npos;
   int faults = 0;
   const size_t states = MemFsPowerCuts([&] {
     const Files cut = MemFsFiles();
     const std::string fault = CutFault(before, targets, cut, rewrite);
-    const std::string again = Unpack(c);
+    const std::string again = Unpack(c, limits);
     const Files after = MemFsFiles();
     std::string recovery = LastLine(again) == LastLine(clean) ? "" : "the run again ends " + LastLine(again);
     if (LastLine(clean) == "OK\r\n")
@@ -157,7 +163,7 @@ TEST_P(PowerCut, OldOrNewAndTheSameRunRecovers) {
 // a pipe that is written as it comes (every run here reads a pipe).
 INSTANTIATE_TEST_SUITE_P(
     Rows, PowerCut,
-    ::testing::Values("replacement", "replacing a read-only file leaves a writable one",
+    ::testing::Combine(::testing::Values("replacement", "replacing a read-only file leaves a writable one",
                       "a leftover staged copy is removed first",
                       "full volume: a staged copy that fits once the waiting old files go",
                       "full volume: the staged copy does not fit, the direct rewrite does",
@@ -165,6 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "data cut short leaves an old target as it was",
                       "a replacement, then a new file in a missing folder",
                       "a staged copy that fills the volume halfway, from a pipe: the direct rewrite"),
-    [](const auto& info) { return "row" + std::to_string(info.index); });
+                       ::testing::Bool()),
+    [](const auto& info) {
+      return "row" + std::to_string(info.index / 2) + (std::get<1>(info.param) ? "_volume_flush" : "_own_flushes");
+    });
 
 }  // namespace

@@ -274,6 +274,13 @@ int FakeSyncfs(int fd) {
   return 0;
 }
 
+// Starting a file's writeback changes nothing a cut may leave: data not yet
+// flushed may reach the disk at any moment anyway.
+int FakeStartWriteback(int fd) { return FdOf(fd) ? 0 : Error(EBADF); }
+
+// A quiet volume: nothing but the run's own files waits to be written.
+long long FakeUnwrittenBytes() { return 0; }
+
 // The package is never a file here (it comes from a stream without a
 // descriptor): nothing is copied from it.
 ssize_t FakeCopyFileRange(int, off_t*, int, off_t*, size_t, unsigned) { return Error(EBADF); }
@@ -484,6 +491,8 @@ void MemFsInstall() {
       .link_fd = FakeLinkFd,
       .symlink = FakeSymlink,
       .statx = FakeStatx,
+      .start_writeback = FakeStartWriteback,
+      .unwritten_bytes = FakeUnwrittenBytes,
   };
   MemFsReset(false);
 }
