@@ -4,6 +4,10 @@
   small/  20,000 files of 1-8 KiB in 100 folders
   mixed/  2,000 files of 1 KiB-1 MiB in 20 folders
   big/    one file of 1 GiB
+  one/    one file of 4 KiB, and g64/ 64 files of 1-8 KiB (one group of each
+          size, for the busy-volume axis)
+  n10k/, n100k/, n1m/  10,000, 100,000 and 1,000,000 files of 0-1 KiB in
+          folders of 1,000 (the count axis)
 """
 import os
 import random
@@ -39,6 +43,13 @@ def main():
         tree(os.path.join(out, "small"), 20000, 100, 1 << 10, 8 << 10, 2)
     if "mixed" in which:
         tree(os.path.join(out, "mixed"), 2000, 20, 1 << 10, 1 << 20, 3)
+    if "one" in which:
+        tree(os.path.join(out, "one"), 1, 1, 4 << 10, 4 << 10, 5)
+    if "g64" in which:
+        tree(os.path.join(out, "g64"), 64, 1, 1 << 10, 8 << 10, 6)
+    for name, files in (("n10k", 10000), ("n100k", 100000), ("n1m", 1000000)):
+        if name in which:
+            tree(os.path.join(out, name), files, files // 1000, 0, 1 << 10, 7)
     if "big" in which:
         os.makedirs(os.path.join(out, "big"), exist_ok=True)
         fill(os.path.join(out, "big", "big.bin"), 1 << 30, random.Random(4))

@@ -7,7 +7,11 @@
 #
 # Environment: BENCH_DIR (default /tmp/unpack-bench) holds the datasets, the
 # archives and the destinations; DATASETS (default "small mixed big"); PARTS
-# (default "install verify") the parts to run.
+# (default "install verify") the parts to run, among them also "busy" (each
+# replacement timed on a quiet volume and just after another program wrote
+# BUSY_MIB, default 1024, MiB it has not flushed; datasets BUSY_SETS,
+# default "one g64 small mixed") and "counts" (new files and replacements at
+# COUNTS, default "n10k n100k n1m", one run each).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -21,8 +25,15 @@ command -v cpio >/dev/null || { apt-get update -q && apt-get install -y -q cpio;
 [ -x /usr/bin/time ] && command -v bc >/dev/null || { apt-get update -q && apt-get install -y -q time bc; }
 mkdir -p "$work"
 
+busy_sets=${BUSY_SETS:-one g64 small mixed}
+busy_mib=${BUSY_MIB:-1024}
+counts=${COUNTS:-n10k n100k n1m}
+all_sets=$datasets
+case " $parts " in *" busy "*) all_sets="$all_sets $busy_sets" ;; esac
+case " $parts " in *" counts "*) all_sets="$all_sets $counts" ;; esac
+
 # Datasets and archives, made once.
-for d in $datasets; do
+for d in $(echo $all_sets | tr ' ' '\n' | awk '!seen[$0]++'); do
   if [ ! -d "$work/src/$d" ]; then
     echo "making dataset $d" >&2
     python3 bench/make_datasets.py "$work/src" "$d"
@@ -31,7 +42,9 @@ for d in $datasets; do
     (cd "$work/src/$d" && ls | sort > "$work/$d.list")
     "$pack" -C "$work/src/$d" -o "$work/$d.pkg" $(cat "$work/$d.list")
     tar -cf "$work/$d.tar" -C "$work/src/$d" $(cat "$work/$d.list")
-    (cd "$work/src/$d" && find $(cat "$work/$d.list") -type f | sort | cpio -o -H newc --quiet > "$work/$d.cpio")
+    case " $datasets " in *" $d "*)
+      (cd "$work/src/$d" && find $(cat "$work/$d.list") -type f | sort | cpio -o -H newc --quiet > "$work/$d.cpio") ;;
+    esac
   fi
 done
 
@@ -45,8 +58,11 @@ prepare() {  # dataset mode archive
   mkdir -p "$dest"
   (cd "$work/src/$1" && find . -mindepth 1 -type d) | (cd "$dest" && xargs -r mkdir -p)
   if [ "$2" = replace ]; then tar -xf "$work/$1.tar" -C "$dest"; fi
+  rm -f "$work/busy.bin"
   sync
   cat "$3" > /dev/null
+  # Another program's data, written and not flushed, on the same volume.
+  if [ "${4:-}" = busy ]; then head -c "${busy_mib}M" /dev/zero > "$work/busy.bin"; fi
 }
 
 # Runs one command, prints "seconds peak_rss_kib".
@@ -110,6 +126,47 @@ for d in $datasets; do
   calls=$(awk '$NF == "total" {print $(NF-2)}' "$work/strace")
   echo "$d replace fsync 1 ${fsync_secs:-0} 0 $files $bytes $calls" >> "$results"
 done
+
+# A busy volume: each replacement timed on a quiet volume, then just after
+# another program wrote data it has not flushed; unpack's flushes should wait
+# for its own files, not for that data.
+busied=$work/busy
+: > "$busied"
+case " $parts " in *" busy "*) for d in $busy_sets; do
+  for ((i = 1; i <= runs; i++)); do
+    for tool in unpack tar tar+sync; do
+      archive=$work/$d.pkg
+      case $tool in tar*) archive=$work/$d.tar ;; esac
+      for state in quiet busy; do
+        prepare "$d" replace "$archive" "$state"
+        read -r secs rss < <(measure "$(command_for "$tool" "$d" replace)")
+        echo "$d $tool $state $i $secs $rss" >> "$busied"
+      done
+    done
+  done
+  rm -f "$work/busy.bin"
+done ;; esac
+
+# The count axis: files of 0-1 KiB in folders of 1,000, one run each.
+counted=$work/counts
+: > "$counted"
+case " $parts " in *" counts "*) for d in $counts; do
+  files=$(wc -l < <(cd "$work/src/$d" && find . -type f))
+  for mode in new replace; do
+    for tool in unpack tar tar+sync; do
+      archive=$work/$d.pkg
+      case $tool in tar*) archive=$work/$d.tar ;; esac
+      prepare "$d" "$mode" "$archive"
+      sync; echo 3 > /proc/sys/vm/drop_caches 2> /dev/null || true
+      read -r secs rss < <(measure "$(command_for "$tool" "$d" "$mode")")
+      if [ "$tool" = unpack ] && ! tail -n 1 "$work/stderr" | grep -q '^OK'; then
+        echo "unpack failed on $d/$mode: $(tail -n 2 "$work/stderr")" >&2
+        exit 1
+      fi
+      echo "$d $mode $tool $secs $rss $files" >> "$counted"
+    done
+  done
+done ;; esac
 
 # pack --verify after an install, against the tools a user without it would
 # take: cmp on the two files of the one-file dataset, diff -rq on the trees.
@@ -208,6 +265,44 @@ echo "Traced replacement runs of unpack (strace -f -c -w): wall time in fsync an
 echo
 for d in $datasets; do
   awk -v d=$d '$1==d && $3=="fsync" {printf "- %s: %.3f s flushing, %.1f calls per file\n", d, $5, $9 / $7}' "$results"
+done
+fi
+
+# The busy-volume table: medians over the runs, and each tool's busy time
+# over its quiet time, run by run.
+if [ -s "$busied" ]; then
+echo
+echo "| dataset (replacing) | tool | quiet s | with ${busy_mib} MiB of another program's unwritten data s | busy / quiet | peak RSS MiB |"
+echo "|---|---|---:|---:|---:|---:|"
+for d in $busy_sets; do
+  for tool in unpack tar tar+sync; do
+    q=$(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="quiet" {print $5}' "$busied" | median)
+    b=$(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="busy" {print $5}' "$busied" | median)
+    r=$(join <(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="busy" {print $4, $5}' "$busied" | sort) \
+             <(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="quiet" {print $4, $5}' "$busied" | sort) |
+        awk '{print $2 / $3}' | median)
+    rss=$(awk -v d=$d -v t=$tool '$1==d && $2==t {print $6}' "$busied" | sort -g | tail -n 1)
+    printf "| %s | %s | %.3f | %.3f | %.2fx | %.1f |\n" "$d" "$tool" "$q" "$b" "$r" "$(echo "$rss / 1024" | bc -l)"
+  done
+done
+fi
+
+# The count table: one run each, time per file, and the ratio of tar's time
+# (and tar followed by sync) to unpack's.
+if [ -s "$counted" ]; then
+echo
+echo "| files | mode | unpack s | per file us | peak RSS MiB | tar s | tar+sync s | speed vs tar | vs tar+sync |"
+echo "|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+for d in $counts; do
+  for mode in new replace; do
+    read -r u rss n < <(awk -v d=$d -v m=$mode '$1==d && $2==m && $3=="unpack" {print $4, $5, $6}' "$counted")
+    t=$(awk -v d=$d -v m=$mode '$1==d && $2==m && $3=="tar" {print $4}' "$counted")
+    ts=$(awk -v d=$d -v m=$mode '$1==d && $2==m && $3=="tar+sync" {print $4}' "$counted")
+    [ -n "$u" ] || continue
+    printf "| %d | %s | %.3f | %.0f | %.1f | %.3f | %.3f | %.2fx | %.2fx |\n" "$n" "$mode" "$u" \
+      "$(echo "$u * 1000000 / $n" | bc -l)" "$(echo "$rss / 1024" | bc -l)" "$t" "$ts" \
+      "$(echo "$t / $u" | bc -l)" "$(echo "$ts / $u" | bc -l)"
+  done
 done
 fi
 
