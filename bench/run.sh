@@ -11,7 +11,8 @@
 # replacement timed on a quiet volume and just after another program wrote
 # BUSY_MIB, default 1024, MiB it has not flushed; datasets BUSY_SETS,
 # default "one g64 small mixed") and "counts" (new files and replacements at
-# COUNTS, default "n10k n100k n1m", one run each).
+# COUNTS, default "n10k n100k n1m", one run each). BASELINE, the path of
+# another unpack (an earlier build), times it beside this one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -79,6 +80,7 @@ command_for() {  # tool dataset mode
   local a=$work/$2
   case $1 in
     unpack) echo "cd '$dest' && exec '$unpack' -destdir '$dest/' < '$a.pkg'" ;;
+    baseline) echo "cd '$dest' && exec '$BASELINE' -destdir '$dest/' < '$a.pkg'" ;;
     unpack-pipe) echo "cd '$dest' && cat '$a.pkg' | '$unpack' -destdir '$dest/'" ;;
     unpack+syncfs) echo "cd '$dest' && '$unpack' -destdir '$dest/' < '$a.pkg' && exec sync -f '$dest'" ;;
     tar) echo "exec tar -xf - -C '$dest' < '$a.tar'" ;;
@@ -100,7 +102,7 @@ for d in $datasets; do
   case " $parts " in *" install "*) ;; *) continue ;; esac
   files=$(wc -l < <(cd "$work/src/$d" && find . -type f))
   bytes=$(du -sb --apparent-size "$work/src/$d" | cut -f1)
-  tools="unpack unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg"
+  tools="unpack ${BASELINE:+baseline} unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg"
   [ "$d" = big ] && tools="$tools cat-big"
   for mode in new replace; do
     for ((i = 1; i <= runs; i++)); do
@@ -110,7 +112,7 @@ for d in $datasets; do
         case $tool in tar*) archive=$work/$d.tar ;; cpio) archive=$work/$d.cpio ;; esac
         prepare "$d" "$mode" "$archive"
         read -r secs rss < <(measure "$(command_for "$tool" "$d" "$mode")")
-        if [ "${tool:0:6}" = unpack ] && ! tail -n 1 "$work/stderr" | grep -q '^OK'; then
+        if [ "${tool:0:6}" = unpack ] || [ "$tool" = baseline ] && ! tail -n 1 "$work/stderr" | grep -q '^OK'; then
           echo "unpack failed on $d/$mode: $(tail -n 2 "$work/stderr")" >&2
           exit 1
         fi
@@ -134,7 +136,7 @@ busied=$work/busy
 : > "$busied"
 case " $parts " in *" busy "*) for d in $busy_sets; do
   for ((i = 1; i <= runs; i++)); do
-    for tool in unpack tar tar+sync; do
+    for tool in unpack ${BASELINE:+baseline} tar tar+sync; do
       archive=$work/$d.pkg
       case $tool in tar*) archive=$work/$d.tar ;; esac
       for state in quiet busy; do
@@ -215,7 +217,7 @@ done
 # What a power cut during the run can leave of a file being replaced.
 guarantee() {
   case $1 in
-    unpack*) echo "old or new content" ;;
+    unpack* | baseline) echo "old or new content" ;;
     tar+sync) echo "may be empty (until sync returns)" ;;
     tar* | cpio) echo "may be empty" ;;
     *) echo "" ;;
@@ -239,7 +241,7 @@ echo "| dataset | mode | tool | wall s | files/s | MB/s | peak RSS MiB | speed v
 echo "|---|---|---|---:|---:|---:|---:|---:|---:|---|"
 for d in $datasets; do
   for mode in new replace; do
-    for tool in unpack unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg cat-big; do
+    for tool in unpack baseline unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg cat-big; do
       grep -q "^$d $mode $tool " "$results" || continue
       secs=$(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $5}' "$results" | median)
       rss=$(awk -v d=$d -v m=$mode -v t=$tool '$1==d && $2==m && $3==t {print $6}' "$results" | median)
@@ -249,7 +251,7 @@ for d in $datasets; do
       [ "$tool" = unpack-pipe ] && reference=tar-pipe
       ratio=$(speedup "$d" "$mode" "$tool" "$reference")
       self="-"
-      case $tool in unpack-pipe | unpack+syncfs) self=$(printf "%.2fx" "$(speedup "$d" "$mode" "$tool" unpack)") ;; esac
+      case $tool in baseline | unpack-pipe | unpack+syncfs) self=$(printf "%.2fx" "$(speedup "$d" "$mode" "$tool" unpack)") ;; esac
       promise=""
       [ "$mode" = replace ] && promise=$(guarantee "$tool")
       printf "| %s | %s | %s | %.3f | %.0f | %.1f | %.1f | %.2fx | %s | %s |\n" "$d" "$mode" "$tool" "$secs" \
@@ -275,7 +277,8 @@ echo
 echo "| dataset (replacing) | tool | quiet s | with ${busy_mib} MiB of another program's unwritten data s | busy / quiet | peak RSS MiB |"
 echo "|---|---|---:|---:|---:|---:|"
 for d in $busy_sets; do
-  for tool in unpack tar tar+sync; do
+  for tool in unpack baseline tar tar+sync; do
+    grep -q "^$d $tool " "$busied" || continue
     q=$(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="quiet" {print $5}' "$busied" | median)
     b=$(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="busy" {print $5}' "$busied" | median)
     r=$(join <(awk -v d=$d -v t=$tool '$1==d && $2==t && $3=="busy" {print $4, $5}' "$busied" | sort) \
