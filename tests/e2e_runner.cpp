@@ -103,10 +103,7 @@ void Prepare(const std::string& root, const std::vector<Before>& before) {
     else
       WriteFile(path, b.content, b.mode);
     // chown clears the set-id bits: the mode is set again after it.
-    if (b.owner >= 0 && lchown(path.c_str(), b.owner, b.owner) == 0 && b.content != kDirectory)
-      chmod(path.c_str(), b.mode);
-    else if (b.owner >= 0 && b.content == kDirectory)
-      chmod(path.c_str(), b.mode);
+    if (b.owner >= 0 && lchown(path.c_str(), b.owner, b.owner) == 0) chmod(path.c_str(), b.mode);
   }
 }
 
