@@ -211,6 +211,14 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
   return d;
 }
 
+bool PrepareUnpackRow(const UnpackCase& c, const std::string& dir, std::unique_ptr<TmpfsVolume>* volume,
+                      std::string* skipped) {
+  if (c.needsTmpfs && !MountVolume(dir + "/vol", c.volumeBytes, volume, skipped, c.volumeInodes))
+    return false;
+  Prepare(dir, c.before);
+  return true;
+}
+
 namespace {
 
 // Runs row `c` in a fresh folder under `wrapper`, and takes a snapshot of the
@@ -219,9 +227,7 @@ RunResult RunRowOnce(const Build& build, const UnpackCase& c, const std::vector<
                      Disk* disk, std::string* skipped) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.needsTmpfs && !MountVolume(dir / "vol", c.volumeBytes, &volume, skipped, c.volumeInodes))
-    return RunResult();
-  Prepare(dir.path(), c.before);
+  if (!PrepareUnpackRow(c, dir.path(), &volume, skipped)) return RunResult();
   std::vector<std::string> around = wrapper;
   if (c.asUser && !build.windows) {
     chmod(dir.path().c_str(), 0777);
