@@ -201,6 +201,8 @@ struct Program {
   const char* prefix;  // of every message it prints
 };
 
+void PrintTo(const Program& p, std::ostream* os) { *os << p.name; }
+
 class MessagesOf : public ::testing::TestWithParam<Program> {};
 
 TEST_P(MessagesOf, StandInItsManualPage) {
