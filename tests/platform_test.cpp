@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
 #include "platform/wildcard.h"
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 #include "tests/harness.h"
 #include "tests/seam.h"
 

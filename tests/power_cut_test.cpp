@@ -1,6 +1,6 @@
 // What a power cut can leave: the driver runs a few end-to-end rows on the
 // in-memory file system, which keeps a journal of the run; every tree that a
-// cut at any moment may leave (the rules are in tests/fuzz/memfs.h) is then
+// cut at any moment may leave (the rules are in tests/memfs/memfs.h) is then
 // put in place and checked. A replaced file holds its old or its new
 // content (on the direct rewrite, the first part of the new one at worst);
 // a new file is absent or of any length up to its full one, each block its
@@ -18,7 +18,7 @@
 #include "extractor/group.h"
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 #include "tests/seam.h"
 #include "tests/unpack_cases.h"
 

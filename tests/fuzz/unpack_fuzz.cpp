@@ -21,7 +21,7 @@
 
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 
 namespace {
 

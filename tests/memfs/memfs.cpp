@@ -1,4 +1,4 @@
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,10 +1,10 @@
 // An in-memory file system behind the platform's system-call table, so that
-// a fuzz target touches no disk: folders, regular files, symbolic links and
-// FIFOs under one root, one volume of limited room, and one call failing on
-// demand. Paths resolve as on Linux; relative ones start at the root, and
+// a test or a fuzz target touches no disk: folders, regular files, symbolic
+// links and FIFOs under one root, one volume of limited room, and one call
+// failing on demand. Paths resolve as on Linux; relative ones start at the root, and
 // ".." at the root stays there.
-#ifndef TESTS_FUZZ_MEMFS_H
-#define TESTS_FUZZ_MEMFS_H
+#ifndef TESTS_MEMFS_MEMFS_H
+#define TESTS_MEMFS_MEMFS_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -74,4 +74,4 @@ std::map<std::string, std::string> MemFsFiles();
 void MemFsRecord();
 size_t MemFsPowerCuts(const std::function<void()>& visit);
 
-#endif  // TESTS_FUZZ_MEMFS_H
+#endif  // TESTS_MEMFS_MEMFS_H
