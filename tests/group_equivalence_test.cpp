@@ -73,7 +73,7 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
   std::string skipped;
   if (c.needsTmpfs) MountVolume(dir / "vol", c.volumeBytes, &volume, &skipped);
   Prepare(dir.path(), c.before);
-  FILE* log = tmpfile();
+  Capture log;
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
@@ -84,18 +84,15 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
     std::vector<char*> argv = {(char*)"unpack"};
     for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
     argv.push_back(nullptr);
-    RunUnpack((int)argv.size() - 1, argv.data(), in, log, &limits);
-    fflush(log);
+    RunUnpack((int)argv.size() - 1, argv.data(), in, log.stream(), &limits);
+    fflush(log.stream());
     _exit(0);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   Outcome outcome;
   outcome.run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  rewind(log);
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, log)) > 0;) outcome.run.err.append(buf, n);
-  fclose(log);
+  outcome.run.err = log.text();
   outcome.disk = Snapshot(dir.path());
   return outcome;
 }

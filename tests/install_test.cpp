@@ -20,26 +20,6 @@
 
 namespace {
 
-// Captures what a routine writes to its log.
-class Log {
- public:
-  Log() : stream_(open_memstream(&buf_, &size_)) {}
-  ~Log() {
-    fclose(stream_);
-    free(buf_);
-  }
-  FILE* stream() { return stream_; }
-  std::string text() {
-    fflush(stream_);
-    return std::string(buf_, size_);
-  }
-
- private:
-  char* buf_ = nullptr;
-  size_t size_ = 0;
-  FILE* stream_;
-};
-
 // The content the rows install, from memory.
 const Content kNew = {(const BYTE*)"new", INVALID_HANDLE_VALUE, 0, 3};
 
@@ -149,7 +129,7 @@ TEST(InstallSeamTest, Table) {
     std::string target = dir / "t";
     WriteFile(target, "old");
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    Log log;
+    Capture log;
     BOOL result;
     {
       SeamGuard guard;
@@ -252,7 +232,7 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     FILE* in = PackageFile(Package(row.entries));
     std::vector<std::string> calls;
     g_calls = &calls;
-    Log log;
+    Capture log;
     {
       SeamGuard guard;
       RecordFlushOrder();
@@ -289,7 +269,7 @@ TEST(DriverStreamErrorTest, Table) {
     char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)prefix.c_str(), nullptr};
     FailingSource failing{package, c.good};
     FILE* in = OpenFailingSource(&failing);
-    Log log;
+    Capture log;
     EXPECT_EQ(RunUnpack(3, argv, in, log.stream()), 0);
     fclose(in);
     EXPECT_EQ(Visible(log.text()), Visible(c.log));

@@ -612,16 +612,6 @@ struct StreamCase {
   void (*swap)();  // changes g_posix, when given
 };
 
-std::string ReadBack(FILE* f) {
-  std::string s;
-  fflush(f);
-  rewind(f);
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) s.append(chunk, n);
-  return s;
-}
-
 // `text` with the scratch folder in place of each "$DIR".
 std::string Expand(std::string text, const std::string& dir) {
   for (size_t at; (at = text.find("$DIR")) != std::string::npos;) text.replace(at, 4, dir);
@@ -691,18 +681,17 @@ TEST(PackStreams, Failures) {
       fwrite(c.in.data(), 1, c.in.size(), in);
       rewind(in);
     }
-    FILE* out = c.outPath.empty() ? tmpfile() : fopen(c.outPath.c_str(), "w");
-    FILE* err = tmpfile();
-    ASSERT_TRUE(in && out && err);
+    Capture out, err;
+    FILE* device = c.outPath.empty() ? nullptr : fopen(c.outPath.c_str(), "w");
+    ASSERT_TRUE(in && (device || c.outPath.empty()));
     SeamGuard guard;
     if (c.swap) c.swap();
-    const int status = CallPack(args, in, out, err);
-    if (c.outPath.empty()) {
-      EXPECT_EQ(Visible(ReadBack(out)), Visible(Expand(c.out, dir.path())));
-    }
-    EXPECT_EQ(Visible(ReadBack(err)), Visible(Expand(c.err, dir.path())));
+    const int status = CallPack(args, in, device ? device : out.stream(), err.stream());
+    EXPECT_EQ(Visible(out.text()), Visible(Expand(c.out, dir.path())));
+    EXPECT_EQ(Visible(err.text()), Visible(Expand(c.err, dir.path())));
     EXPECT_EQ(status, c.status);
-    fclose(in), fclose(out), fclose(err);
+    fclose(in);
+    if (device) fclose(device);
   }
 }
 
@@ -1143,11 +1132,11 @@ TEST(PackStreams, RefusesATerminal) {
        "pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n"},
   };
   for (const auto& row : rows) {
-    FILE* err = tmpfile();
-    FILE* other = tmpfile();
-    EXPECT_EQ(CallPack(row.args, row.terminalIn ? terminal : other, row.terminalIn ? other : terminal, err), 2);
-    EXPECT_EQ(ReadBack(err), row.err);
-    fclose(err), fclose(other);
+    Capture err, other;
+    EXPECT_EQ(CallPack(row.args, row.terminalIn ? terminal : other.stream(), row.terminalIn ? other.stream() : terminal,
+                       err.stream()),
+              2);
+    EXPECT_EQ(err.text(), row.err);
   }
   fclose(terminal), close(master);
 }
@@ -1174,9 +1163,9 @@ TEST(PackProgress, OnATerminal) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[0]);
-    FILE* out = tmpfile();
+    Capture out;
     now = 0;
-    EXPECT_EQ(CallPack(row.args, stdin, out, terminal), 0);
+    EXPECT_EQ(CallPack(row.args, stdin, out.stream(), terminal), 0);
     fflush(terminal);
     std::string shown;
     char chunk[4096];
@@ -1186,7 +1175,6 @@ TEST(PackProgress, OnATerminal) {
     const size_t last = shown.rfind('\r', shown.size() - 2);
     EXPECT_EQ(last != std::string::npos && shown.find_first_not_of(' ', last + 1) == shown.size() - 1,
               row.shown) << Visible(shown);
-    fclose(out);
   }
   g_progressClock = clock;
   fclose(terminal), close(master);

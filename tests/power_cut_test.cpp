@@ -28,18 +28,13 @@ typedef std::map<std::string, std::string> Files;
 
 // Runs unpack on the tree; returns its log.
 std::string Unpack(const UnpackCase& c, const GroupLimits& limits) {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* log = open_memstream(&text, &size);
+  Capture log;
   FILE* in = fmemopen((void*)c.input.data(), c.input.size(), "rb");
   std::vector<char*> argv = {(char*)"unpack"};
   for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
-  RunUnpack((int)argv.size(), argv.data(), in, log, &limits);
+  RunUnpack((int)argv.size(), argv.data(), in, log.stream(), &limits);
   fclose(in);
-  fclose(log);
-  const std::string out(text, size);
-  free(text);
-  return out;
+  return log.text();
 }
 
 std::string LastLine(const std::string& log) {
