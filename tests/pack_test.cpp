@@ -609,7 +609,8 @@ struct StreamCase {
   std::string out;
   std::string err;
   int status;
-  void (*swap)();  // changes g_posix, when given
+  std::vector<FailCall> faults = {};
+  void (*swap)() = nullptr;  // changes g_posix, when given
 };
 
 // `text` with the scratch folder in place of each "$DIR".
@@ -642,31 +643,31 @@ TEST(PackStreams, Failures) {
   const std::string full = "pack: cannot write standard output: No space left on device\n";
   // clang-format off
   const StreamCase cases[] = {
-      {"package to a full device", {"-C", "$DIR", "a"}, "", "/dev/full", "", full, 1, nullptr},
-      {"listing to a full device", {"-t"}, Package({{"a", "A"}}), "/dev/full", "", full, 1, nullptr},
+      {"package to a full device", {"-C", "$DIR", "a"}, "", "/dev/full", "", full, 1},
+      {"listing to a full device", {"-t"}, Package({{"a", "A"}}), "/dev/full", "", full, 1},
       {"a folder as standard input", {"-t"}, "$DIR", "", "malformed\n",
-       "pack: cannot read standard input: Is a directory\n", 1, nullptr},
-      {"the package to a file", {"-C", "$DIR", "a"}, "", "", Package({{"a", "A"}}), "", 0, nullptr},
+       "pack: cannot read standard input: Is a directory\n", 1},
+      {"the package to a file", {"-C", "$DIR", "a"}, "", "", Package({{"a", "A"}}), "", 0},
       {"an installed file that cannot be read", {"--verify", "$DIR/"}, Package({{"a", "A"}}), "",
        "unreadable a: Input/output error\nverified 1 entry: same 0, differs 0, missing 0, not a file 0, "
        "unreadable 1; staged copies left 0\n", "", 1,
-       [] { g_posix.read = [](int, void*, size_t) -> ssize_t { return errno = EIO, -1; }; }},
+       {FailCall("read", EIO)}},
       {"--mkdirs: a folder that cannot be made", {"--plan", "$DIR/", "--mkdirs"}, Package({{"new/x", "1"}}),
        "", "no folder  new/x: the folder $DIR/new is missing (unpack stops: line 181)\n"
        "folders not made:\n  $DIR/new: Input/output error\nfree space needed: 0\n" + kSpaceAssumes +
        "unpack would stop at entry 1 of 1: line 181\n",
        "pack: cannot make the folder $DIR/new: Input/output error\n", 1,
-       [] { g_posix.mkdir = [](const char*, mode_t) { return errno = EIO, -1; }; }},
+       {FailCall("mkdir", EIO)}},
       {"-o: the flush fails", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
        "pack: cannot write $DIR/out.pkg.partial: Input/output error\n", 1,
-       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; }},
+       {FailCall("fsync", EIO)}},
       {"-o: a write that stores nothing", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
        "pack: cannot write $DIR/out.pkg.partial: No space left on device\n", 1,
-       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return 0; }; }},
+       {FailCall("write").Returns(0)}},
       {"the free space of a user who is not root", {"--plan", "$DIR/"}, Package({{"n", "1"}}), "",
        "new        n\nfree space needed: 4096\n" + kSpaceAssumes + "free space for this user: 204800 of "
        "the 409600 bytes free; Vellomar counts them all, the rest is kept for root\nunpack would end "
-       "with OK\n", "", 0,
+       "with OK\n", "", 0, {},
        [] { g_posix.geteuid = [] { return (uid_t)1000; }, g_posix.statvfs = FakeStatvfs; }},
   };
   // clang-format on
@@ -684,7 +685,7 @@ TEST(PackStreams, Failures) {
     Capture out, err;
     FILE* device = c.outPath.empty() ? nullptr : fopen(c.outPath.c_str(), "w");
     ASSERT_TRUE(in && (device || c.outPath.empty()));
-    SeamGuard guard;
+    SeamGuard guard(c.faults);
     if (c.swap) c.swap();
     const int status = CallPack(args, in, device ? device : out.stream(), err.stream());
     EXPECT_EQ(Visible(out.text()), Visible(Expand(c.out, dir.path())));

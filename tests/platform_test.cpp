@@ -180,8 +180,7 @@ TEST(PlatformTest, LocalAllocGivesABlockForZeroBytes) {
   HLOCAL block = LocalAlloc(LMEM_FIXED, 0);
   EXPECT_NE(block, nullptr);
   EXPECT_EQ(LocalFree(block), nullptr);
-  SeamGuard guard;
-  g_posix.malloc = [](size_t) -> void* { return nullptr; };
+  SeamGuard guard({FailCall("malloc", ENOMEM)});
   SetLastError(0);
   EXPECT_EQ(LocalAlloc(LMEM_FIXED, 10), nullptr);
   EXPECT_EQ(GetLastError(), 8u);
