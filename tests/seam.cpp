@@ -77,6 +77,9 @@ const struct {
 
 #undef SLOT
 
+static_assert(sizeof(PosixCalls) == (sizeof kSlots / sizeof *kSlots + 1) * sizeof(void (*)()),
+              "every slot of the table but free has its name here");
+
 }  // namespace
 
 SeamGuard::SeamGuard(const std::vector<FailCall>& faults) : saved_(g_posix) {
