@@ -20,6 +20,12 @@ bool EndsWith(T, const char*) {
   return false;
 }
 
+template <auto Member>
+constexpr bool IsClose() {
+  if constexpr (std::is_same_v<decltype(Member), decltype(&PosixCalls::close)>) return Member == &PosixCalls::close;
+  return false;
+}
+
 // The fault put in the slot `Member`, and the call that gives it, made for
 // the slot's signature.
 template <auto Member, typename Call = std::remove_reference_t<decltype(g_posix.*Member)>>
@@ -37,6 +43,8 @@ struct Faulty<Member, R (*)(A...)> {
     if (!reached && (!fault.pathEnd || (EndsWith(args, fault.pathEnd) || ...)) && ++counted == fault.nth)
       fails = reached = true;
     if (!fails) return below(args...);
+    // As on Linux, a close that reports an error has closed the descriptor.
+    if constexpr (IsClose<Member>()) below(args...);
     if (fault.err) errno = fault.err;
     if constexpr (std::is_pointer_v<R>) {
       return nullptr;

@@ -12,7 +12,8 @@
 // to `err` and returning -1 (null for a pointer). Only calls with a path
 // argument that ends with `pathEnd` are counted, when it is given; the
 // calls after the nth fail whatever their path, as a volume that fails, or
-// a process out of descriptors, keeps failing.
+// a process out of descriptors, keeps failing. A close that fails has
+// closed its descriptor, as on Linux.
 //
 //   SeamGuard guard({FailCall("write", EDQUOT).Once(), FailCall("open", EMFILE).From("TMP")});
 struct FailCall {
