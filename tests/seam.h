@@ -17,10 +17,12 @@
 //
 //   SeamGuard guard({FailCall("write", EDQUOT).Once(), FailCall("open", EMFILE).From("TMP")});
 struct FailCall {
-  FailCall(const char* slot, int err = 0) : slot(slot), err(err) {}
+  explicit FailCall(const char* slot, int err = 0) : slot(slot), err(err) {}
   // Only the nth call fails; the ones after it reach the slot.
   FailCall Once() const { FailCall f = *this; f.once = true; return f; }
+  // The call that fails first is the nth, not the first.
   FailCall Nth(unsigned n) const { FailCall f = *this; f.nth = n; return f; }
+  // Counts only the calls on a path that ends with `end`.
   FailCall From(const char* end) const { FailCall f = *this; f.pathEnd = end; return f; }
   // A failing call returns `value` instead of -1, errno untouched unless
   // `err` is given.
