@@ -310,12 +310,6 @@ void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& out
   }
 }
 
-std::string Shown(const std::string& bytes) {
-  if (bytes.size() <= 400) return "\"" + Visible(bytes) + "\"";
-  return "\"" + Visible(bytes.substr(0, 200)) + "\"... (" + std::to_string(bytes.size()) +
-         " bytes)";
-}
-
 std::string RowTestName(size_t index, const char* name) {
   std::string s = std::to_string(index) + "_";
   for (const char* p = name; *p; ++p) s += isalnum((unsigned char)*p) ? *p : '_';

@@ -138,7 +138,4 @@ void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& out
 // rest as "_".
 std::string RowTestName(size_t index, const char* name);
 
-// Bytes shown in a failure message: long ones by their length.
-std::string Shown(const std::string& bytes);
-
 #endif  // TESTS_E2E_RUNNER_H
