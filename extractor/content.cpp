@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extractor/stream.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ BOOL StreamTo(HANDLE file, Content& content) {
     const DWORD left = content.size - content.taken;
     const DWORD n = left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk;
     if (!Take(content, g_chunk, n)) return FALSE;
-    if (!WriteAll(file, g_chunk, n)) {
+    if (!OsWriteAll(file, g_chunk, n)) {
       content.unwritten = n;
       return FALSE;
     }
@@ -42,12 +43,12 @@ BOOL StreamTo(HANDLE file, Content& content) {
 
 BOOL WriteContent(HANDLE file, Content& content) {
   if (content.stream) return StreamTo(file, content);
-  if (content.data || content.size == 0) return WriteAll(file, content.data, content.size);
+  if (content.data || content.size == 0) return OsWriteAll(file, content.data, content.size);
   if (file == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  return CopyFileRange(content.package, content.offset, file, content.size);
+  return OsCopyFileRange(content.package, content.offset, file, content.size);
 }
 
 bool ContentLost(DWORD error) { return error == ERROR_HANDLE_EOF; }
@@ -71,7 +72,7 @@ BOOL HoldContent(Content& content, HANDLE written, BYTE** held) {
   // was written is read back before the file it went to is deleted.
   const DWORD before = content.taken - content.unwritten;
   memcpy(block + before, g_chunk, content.unwritten);
-  if ((before > 0 && !ReadFileAt(written, 0, block, before)) ||
+  if ((before > 0 && !OsReadFileAt(written, 0, block, before)) ||
       !Take(content, block + content.taken, content.size - content.taken)) {
     const DWORD error = GetLastError();
     LocalFree(block);

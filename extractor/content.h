@@ -6,7 +6,7 @@
 
 #include <stdio.h>
 
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 // Where an entry's content is: in memory at `data`; or, when `data` is null,
 // in the package file `package` at `offset`; or, when `stream` is given, in

@@ -52,7 +52,7 @@ bool PassesThroughGroup(const PendingGroup* group, LPCSTR target) {
     memcpy(folder, target, i);
     folder[i] = '\0';
     FileIdentity id;
-    if (GetFileIdentity(folder, &id) && id.folder && TouchesGroup(group, id)) return true;
+    if (OsGetFileIdentity(folder, &id) && id.folder && TouchesGroup(group, id)) return true;
   }
   return false;
 }
@@ -108,11 +108,11 @@ BOOL CommitGroup(PendingGroup* group, FILE* log) {
     if (large && (!tried || e->ids[1].volume != volume)) {
       tried = true;
       volume = e->ids[1].volume;
-      whole = FlushVolumeOf(e->r.file, group->bytes) != FALSE;
+      whole = OsFlushVolumeOf(e->r.file, group->bytes) != FALSE;
     }
     e->r.flushed = large && whole;
     e->r.flushError = ERROR_SUCCESS;
-    if (!e->r.flushed && group->staged > 1) StartWriteback(e->r.file);
+    if (!e->r.flushed && group->staged > 1) OsStartWriteback(e->r.file);
   }
   for (DWORD i = 0; i < group->count; ++i) {
     GroupEntry* e = &group->entries[i];
@@ -149,7 +149,7 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
     return Again(group, target, content, owned, log);
   GroupEntry* e = &group->entries[group->count];
   e->owned = owned;
-  if (!EntryPresent(target)) {
+  if (!OsEntryPresent(target)) {
     if (TryWriteNew(target, content)) {
       // Kept only while replacements wait: it goes if one of them ends the run.
       Release(e);
@@ -160,7 +160,7 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
       }
       return TRUE;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS || !EntryPresent(target))
+    if (GetLastError() != ERROR_FILE_EXISTS || !OsEntryPresent(target))
       return Again(group, target, content, owned, log);
   }
 
@@ -170,7 +170,7 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   // (TryStage fails): a leftover is removed, and could not be put back if the
   // run ended before the commit.
   FileIdentity id;
-  if (!GetFileIdentity(target, &id) || TouchesGroup(group, id))
+  if (!OsGetFileIdentity(target, &id) || TouchesGroup(group, id))
     return Again(group, target, content, owned, log);
   e->ids[0] = id;
   if (!TryStage(target, content, &e->r)) return Again(group, target, content, owned, log);
@@ -183,6 +183,6 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   if (id.folder) ++group->folders;
   group->bytes += content.size;
   e->ids[1] = id;
-  if (!GetHandleIdentity(e->r.file, &e->ids[1])) return CommitGroup(group, log);
+  if (!OsGetHandleIdentity(e->r.file, &e->ids[1])) return CommitGroup(group, log);
   return TRUE;
 }

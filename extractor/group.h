@@ -17,7 +17,8 @@
 #include <stdio.h>
 
 #include "extractor/install.h"
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 
 // How large a group may grow. One entry means the one-at-a-time order.
 struct GroupLimits {

@@ -1,5 +1,7 @@
 #include "extractor/install.h"
 
+#include "platform/os.h"
+
 static_assert(kNameField == MAX_PATH, "a name fills one path buffer");
 
 namespace {
@@ -9,7 +11,7 @@ const DWORD kCreateShare = FILE_SHARE_WRITE;
 // Opens `path` for writing: a new file (CREATE_NEW), or the one that stands
 // there (OPEN_EXISTING). A link is never followed: a new file is not made
 // through one, and an existing link is opened as it stands, for the caller
-// to see what it is (GetHandleIdentity), with no moment between a look at the
+// to see what it is (OsGetHandleIdentity), with no moment between a look at the
 // name and the open.
 HANDLE CreateForWriting(LPCSTR path, DWORD disposition, DWORD access = GENERIC_WRITE) {
   return CreateFileA(path, access, kCreateShare, NULL, disposition,
@@ -30,7 +32,7 @@ HANDLE CreateStagedFile(LPCSTR temp) {
 HANDLE CreateStagedCopy(LPCSTR temp) {
   HANDLE file = CreateStagedFile(temp);
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
-  if (!RemoveLeftover(temp)) return INVALID_HANDLE_VALUE;
+  if (!OsRemoveLeftover(temp)) return INVALID_HANDLE_VALUE;
   return CreateStagedFile(temp);
 }
 
@@ -112,18 +114,18 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
 // file would find none either, removing this name freeing nothing: nothing
 // is touched, and the room error is the failure. A file that cannot be told
 // is not written over. `*held` receives what the name held before it was
-// given a new file, while it can still be given back (see PutNameBack).
+// given a new file, while it can still be given back (see OsPutNameBack).
 HANDLE OpenForRewrite(LPCSTR target, DWORD stageError, HANDLE* held) {
   *held = INVALID_HANDLE_VALUE;
   HANDLE file = CreateForWriting(target, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_FILE_NOT_FOUND ? CreateForWriting(target, CREATE_NEW) : file;
   FileIdentity id;
-  const BOOL told = GetHandleIdentity(file, &id);
+  const BOOL told = OsGetHandleIdentity(file, &id);
   if (told && !id.link && id.links <= 1) return file;
   if (told && !IsOutOfSpace(stageError)) {
     *held = file;
-    return RenewName(target, held);
+    return OsRenewName(target, held);
   }
   CloseIfOpen(file);
   if (told) SetLastError(stageError);
@@ -153,7 +155,7 @@ BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
     return FALSE;
   }
   fprintf(log, "Line: 221 opened second out file\r\n");
-  if (!WriteContent(file, r.content) || !CutFileAt(file, r.content.size)) {
+  if (!WriteContent(file, r.content) || !OsCutFileAt(file, r.content.size)) {
     error = GetLastError();
     if (ContentLost(error))
       ReportContentLost(log, error);
@@ -162,7 +164,7 @@ BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
     CloseIfOpen(file);
     // A name given a new file gets its old one back.
     if (held != INVALID_HANDLE_VALUE) {
-      PutNameBack(r.target, held);
+      OsPutNameBack(r.target, held);
       CloseIfOpen(held);
     }
     return FALSE;
@@ -249,14 +251,14 @@ BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
 }
 
 BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
-  if (!EntryPresent(target)) {
+  if (!OsEntryPresent(target)) {
     // An absent target is created as a new file only: one that is there all
     // the same (the presence test failed, or the file came since, which a
     // second test confirms) is replaced as an existing one, never truncated
     // in place. A name the presence test never finds (one ending in a
     // separator) is a creation that failed.
     HANDLE file = CreateForWriting(target, CREATE_NEW);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || !EntryPresent(target))
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || !OsEntryPresent(target))
       return WriteNewFile(target, file, content, log);
   }
 
@@ -307,11 +309,11 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   const bool lends = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   if (lends) {
     DWORD carried = attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY;
-    CarryOwner(target, temp, &carried);
+    OsCarryOwner(target, temp, &carried);
     SetFileAttributesA(temp, carried);
   }
   // One step: the name holds the old file, then the new one, never nothing.
-  if (PutInPlace(temp, target)) return TRUE;
+  if (OsPutInPlace(temp, target)) return TRUE;
   DWORD error = GetLastError();
   const bool oneStepMissing = NoOneStepReplace(error);
   // The old road deletes the old file, which must not be read-only.

@@ -6,7 +6,7 @@
 
 #include "extractor/content.h"
 #include "format/package_format.h"
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 // Writes `content` to `target`: directly when the target is absent; through
 // a flushed staged copy (target + "TMP") renamed over the old file when it
@@ -21,7 +21,7 @@
 BOOL InstallEntry(LPCSTR target, Content content, FILE* log);
 
 // The same road in steps, for a driver that commits replacements later (the
-// presence test is the platform's EntryPresent).
+// presence test is the platform's OsEntryPresent).
 // The two Try steps write nothing to the log: when one fails, it has removed
 // what it made, and the caller may take the entry again with InstallEntry.
 

@@ -6,7 +6,7 @@
 
 #include <stdio.h>
 
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 // Reads up to `n` bytes. Returns false on a stream error (the stream's
 // indicators are then cleared) or with ERROR_INVALID_HANDLE for a null stream;

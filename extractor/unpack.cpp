@@ -23,7 +23,8 @@
 #include "extractor/install.h"
 #include "extractor/stream.h"
 #include "format/reader.h"
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
       if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
         return RefuseContent(group, log, ERROR_HANDLE_EOF);
       content.data = held;
-    } else if (!StreamSeek(in, (long long)package.position)) {
+    } else if (!OsStreamSeek(in, (long long)package.position)) {
       return RefuseContent(group, log, ERROR_HANDLE_EOF);
     }
     return InstallGrouped(group, target, content, NULL, log);
@@ -164,10 +165,10 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
     return 0;
   }
   Package package;
-  package.file = FileUnderStream(in, &package.size);
-  const long long start = package.file != INVALID_HANDLE_VALUE ? StreamTell(in) : -1;
+  package.file = OsFileUnderStream(in, &package.size);
+  const long long start = package.file != INVALID_HANDLE_VALUE ? OsStreamTell(in) : -1;
   if (start < 0) package.file = INVALID_HANDLE_VALUE;
-  if (package.file == INVALID_HANDLE_VALUE) EnlargePipeBuffer(in);
+  if (package.file == INVALID_HANDLE_VALUE) OsEnlargePipeBuffer(in);
   package.position = (unsigned long long)start;
   // From a pipe, the entries of a group keep their content in memory until
   // the commit (a failed flush may need it again): a bounded amount.

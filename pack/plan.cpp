@@ -65,7 +65,7 @@ void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
           "  (the most the install takes at once, one entry at a time: each staged copy beside its "
           "old file, in blocks of %lu bytes)\n",
           space.block);
-  if (Privileged() || d.volume.available >= d.volume.free) return;
+  if (OsPrivileged() || d.volume.available >= d.volume.free) return;
   fprintf(out,
           "free space for this user: %llu of the %llu bytes free; Vellomar counts them all, the "
           "rest is kept for root\n",

@@ -3,8 +3,12 @@
 #ifndef PLATFORM_POSIX_INTERNAL_H
 #define PLATFORM_POSIX_INTERNAL_H
 
-#include "platform/platform.h"
+#include <sys/types.h>
+
+#include "platform/os.h"
+#include "platform/win32.h"
 #include "platform/posix_calls.h"
+#include "platform/posix_errors.h"
 
 namespace posix_layer {
 
@@ -20,6 +24,12 @@ int FdOf(HANDLE h);
 
 // The last component of `path` (after its last "/").
 const char* LastComponent(const char* path);
+
+// True when a file or folder of mode `mode` is read-only as Windows means
+// it: its owner may not write it (posix_read_only.cpp).
+bool IsReadOnly(mode_t mode);
+// `mode` made read-only, or no longer read-only.
+mode_t WithReadOnly(mode_t mode, bool readOnly);
 
 }  // namespace posix_layer
 

@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <string>
+
 #include "platform/posix_internal.h"
+#include "platform/posix_paths.h"
 #include "platform/wildcard.h"
 
 using namespace posix_layer;
@@ -27,26 +30,23 @@ HANDLE FoundEntry(LPWIN32_FIND_DATAA data, const char* name, mode_t mode) {
   return (HANDLE)&g_searchHandle;
 }
 
-// Copies the folder of `path`, whose last component starts at `last`, into
-// `dir` without its trailing separators ("/" stays, "" becomes "."). Fails
-// with ERROR_FILENAME_EXCED_RANGE when it does not fit.
-bool FolderOf(const char* path, const char* last, char dir[MAX_PATH + 1]) {
-  size_t n = (size_t)(last - path);
-  while (n > 1 && path[n - 1] == '/') --n;
-  if (n > MAX_PATH) {
+// Copies the folder of `path` into `dir` as Windows reads it: without the
+// separators that end it ("a//b" is in "a"; "/" stays). Fails with
+// ERROR_FILENAME_EXCED_RANGE when it does not fit.
+bool WindowsFolderOf(const char* path, char dir[MAX_PATH + 1]) {
+  std::string folder = OsFolderOf(path);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder.size() > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  if (n == 0)
-    strcpy(dir, ".");
-  else
-    snprintf(dir, MAX_PATH + 1, "%.*s", (int)n, path);
+  strcpy(dir, folder.c_str());
   return true;
 }
 
 HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA data) {
   char dir[MAX_PATH + 1];
-  if (!FolderOf(path, pattern, dir)) return INVALID_HANDLE_VALUE;
+  if (!WindowsFolderOf(path, dir)) return INVALID_HANDLE_VALUE;
   DIR* d = g_posix.opendir(dir);
   if (!d) {
     // A file where the folder should be is ERROR_DIRECTORY; a folder that
@@ -84,7 +84,7 @@ HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data) {
     // A name ending in a separator names no entry, as on Windows: not found
     // when the folder is there, its path not found when it is not.
     char folder[MAX_PATH + 1];
-    const bool there = FolderOf(path, last, folder) && g_posix.lstat(folder, &st) == 0;
+    const bool there = WindowsFolderOf(path, folder) && g_posix.lstat(folder, &st) == 0;
     SetLastError(there ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -110,7 +110,15 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   return FindEntry(path, last, data);
 }
 
-BOOL EntryPresent(LPCSTR path) {
+BOOL OsPathPresent(LPCSTR path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return FALSE;
+  FindClose(search);
+  return TRUE;
+}
+
+BOOL OsEntryPresent(LPCSTR path) {
   return FindEntry(path, LastComponent(path), nullptr) != INVALID_HANDLE_VALUE;
 }
 

@@ -107,7 +107,7 @@ BOOL FindClose(HANDLE find);
 // last component is never followed (ERROR_CANT_RESOLVE_FILENAME), and a pipe
 // or socket is refused (ERROR_ACCESS_DENIED). With OPEN_EXISTING and
 // FILE_FLAG_OPEN_REPARSE_POINT, a link there is opened itself, as Windows
-// opens a reparse point: a handle that tells what it is (GetHandleIdentity)
+// opens a reparse point: a handle that tells what it is (OsGetHandleIdentity)
 // and takes no write.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
                    DWORD flags, HANDLE templ);

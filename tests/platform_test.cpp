@@ -10,8 +10,10 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 #include "platform/posix_calls.h"
+#include "platform/posix_errors.h"
 #include "platform/wildcard.h"
 #include "tests/fuzz/memfs.h"
 #include "tests/harness.h"
@@ -167,7 +169,7 @@ TEST(PlatformTest, FullDeviceGivesDiskFull) {
 TEST(PlatformTest, TextStreamPutsCarriageReturnBeforeLineFeed) {
   ScratchDir dir;
   FILE* file = fopen((dir / "out").c_str(), "w");
-  FILE* text = OpenTextStream(file);
+  FILE* text = OsOpenTextStream(file);
   ASSERT_NE(text, nullptr);
   fputs("a\nb\r\n\n", text);
   fputs(std::string(20000, '\n').c_str(), text);
