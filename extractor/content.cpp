@@ -11,15 +11,16 @@ namespace {
 // with an entry. 256 KiB keeps the calls few and the buffer in the cache.
 BYTE g_chunk[1 << 18];
 
-BOOL Lost() {
-  SetLastError(ERROR_HANDLE_EOF);
+// Fails with the code of content that cannot be read.
+BOOL FailUnreadable() {
+  SetLastError(kContentUnreadable);
   return FALSE;
 }
 
 // Reads the next `n` bytes of the content's stream into `to`.
-BOOL Take(Content& content, BYTE* to, DWORD n) {
+BOOL ReadNextBytes(Content& content, BYTE* to, DWORD n) {
   DWORD got = 0;
-  if (!StreamReadFull(content.stream, to, n, &got) || got != n) return Lost();
+  if (!StreamReadFull(content.stream, to, n, &got) || got != n) return FailUnreadable();
   content.taken += n;
   return TRUE;
 }
@@ -30,7 +31,7 @@ BOOL StreamTo(HANDLE file, Content& content) {
   do {
     const DWORD left = content.size - content.taken;
     const DWORD n = left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk;
-    if (!Take(content, g_chunk, n)) return FALSE;
+    if (!ReadNextBytes(content, g_chunk, n)) return FALSE;
     if (!OsWriteAll(file, g_chunk, n)) {
       content.unwritten = n;
       return FALSE;
@@ -51,14 +52,14 @@ BOOL WriteContent(HANDLE file, Content& content) {
   return OsCopyFileRange(content.package, content.offset, file, content.size);
 }
 
-bool ContentLost(DWORD error) { return error == ERROR_HANDLE_EOF; }
+bool ContentLost(DWORD error) { return error == kContentUnreadable; }
 
 DWORD FinishFailedContent(Content& content, DWORD error) {
   if (!content.stream || ContentLost(error)) return error;
   while (content.taken < content.size) {
     const DWORD left = content.size - content.taken;
-    if (!Take(content, g_chunk, left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk))
-      return ERROR_HANDLE_EOF;
+    if (!ReadNextBytes(content, g_chunk, left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk))
+      return kContentUnreadable;
   }
   return error;
 }
@@ -73,7 +74,7 @@ BOOL HoldContent(Content& content, HANDLE written, BYTE** held) {
   const DWORD before = content.taken - content.unwritten;
   memcpy(block + before, g_chunk, content.unwritten);
   if ((before > 0 && !OsReadFileAt(written, 0, block, before)) ||
-      !Take(content, block + content.taken, content.size - content.taken)) {
+      !ReadNextBytes(content, block + content.taken, content.size - content.taken)) {
     const DWORD error = GetLastError();
     LocalFree(block);
     SetLastError(error);

@@ -69,14 +69,6 @@ bool NoOneStepReplace(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-// Closes and deletes a staged copy that is not to be trusted, once its
-// failure is reported; the old file stays. Returns FALSE: the run ends.
-BOOL DropStagedCopy(LPCSTR temp, HANDLE file) {
-  CloseHandle(file);
-  DeleteFileA(temp);
-  return FALSE;
-}
-
 void CloseIfOpen(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD error = GetLastError();
@@ -94,10 +86,7 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
     else
       fprintf(log, "Line: 181 error writing file to disk error-> %d\r\n", (int)error);
     // The file did not exist before this run: a partial one is not left.
-    if (file != INVALID_HANDLE_VALUE) {
-      CloseHandle(file);
-      DeleteFileA(target);
-    }
+    if (file != INVALID_HANDLE_VALUE) DiscardFile(target, file);
     return FALSE;
   }
   CloseHandle(file);
@@ -141,7 +130,7 @@ HANDLE OpenForRewrite(LPCSTR target, DWORD stageError, HANDLE* held) {
 // over the old file's.
 BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
   char shown[MAX_PATH];
-  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(r.temp, shown), (int)error);
+  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", PrintablePath(r.temp, shown), (int)error);
   CloseIfOpen(r.file);
   if (DeleteFileA(r.temp))
     fputs("deleted junk file\r\n", log);
@@ -187,8 +176,9 @@ BOOL Abandon(Replacement& r, DWORD error, FILE* log) {
   if (ContentLost(error) || error == ERROR_NOT_ENOUGH_MEMORY)
     ReportContentLost(log, error);
   else
-    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
-  return DropStagedCopy(r.temp, r.file);
+    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", PrintablePath(r.temp, shown), (int)error);
+  DiscardFile(r.temp, r.file);
+  return FALSE;
 }
 
 // The direct rewrite, for content that may still be in the stream: it is
@@ -218,16 +208,20 @@ void NameReplacement(LPCSTR target, const Content& content, Replacement* r) {
 BOOL WriteOrRemove(HANDLE file, LPCSTR path, Content& content) {
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   if (WriteContent(file, content)) return TRUE;
-  CloseIfOpen(file);
-  const DWORD error = GetLastError();
-  DeleteFileA(path);
-  SetLastError(error);
+  DiscardFile(path, file);
   return FALSE;
 }
 
 }  // namespace
 
-LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
+void DiscardFile(LPCSTR path, HANDLE file) {
+  CloseIfOpen(file);
+  const DWORD error = GetLastError();
+  DeleteFileA(path);
+  SetLastError(error);
+}
+
+LPCSTR PrintablePath(LPCSTR path, char shown[MAX_PATH]) {
   size_t i = 0;
   for (; path[i] && i < MAX_PATH - 1; ++i) {
     const unsigned char c = (unsigned char)path[i];
@@ -295,9 +289,10 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     // (a file system may drop what it could not place): the old file stays.
     if (IsOutOfSpace(r->flushError) && !r->content.stream)
       return RewriteInPlace(*r, r->flushError, r->flushError, log);
-    fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
+    fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", PrintablePath(r->temp, shown),
             (int)r->flushError);
-    return DropStagedCopy(r->temp, r->file);
+    DiscardFile(r->temp, r->file);
+    return FALSE;
   }
   CloseHandle(r->file);
   LPCSTR target = r->target, temp = r->temp;
@@ -321,7 +316,7 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     SetFileAttributesA(target, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   if (CannotReplace(error) || (oneStepMissing && !DeleteFileA(target))) {
     if (oneStepMissing) error = GetLastError();
-    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown), (int)error);
+    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", PrintablePath(target, shown), (int)error);
     return FALSE;
   }
   if (oneStepMissing && MoveFileA(temp, target)) return TRUE;

@@ -91,7 +91,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   const size_t nameLength = strlen(header.name);
   if (strlen(prefix) + nameLength > kTargetPathMax) {
     char shown[MAX_PATH];
-    return Refuse(group, log, "Line: 150 target path too long for %s\r\n", Shown(header.name, shown));
+    return Refuse(group, log, "Line: 150 target path too long for %s\r\n", PrintablePath(header.name, shown));
   }
   char target[MAX_PATH];
   lstrcpyA(target, prefix);
@@ -102,17 +102,17 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
     // The package's size proves the content is all there before the target
     // is touched.
     const unsigned long long at = package.position + sizeof(DWORD) + nameLength + 1;
-    if (at + header.size > package.size) return RefuseContent(group, log, ERROR_HANDLE_EOF);
+    if (at + header.size > package.size) return RefuseContent(group, log, kContentUnreadable);
     content.offset = at;
     package.position = at + header.size;
     static BYTE held[kReadEntryMax];
     DWORD total = 0;
     if (header.size <= kReadEntryMax) {
       if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
-        return RefuseContent(group, log, ERROR_HANDLE_EOF);
+        return RefuseContent(group, log, kContentUnreadable);
       content.data = held;
     } else if (!OsStreamSeek(in, (long long)package.position)) {
-      return RefuseContent(group, log, ERROR_HANDLE_EOF);
+      return RefuseContent(group, log, kContentUnreadable);
     }
     return InstallGrouped(group, target, content, NULL, log);
   }
@@ -127,7 +127,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   DWORD total = 0;
   if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {
     LocalFree(held);
-    return RefuseContent(group, log, ERROR_HANDLE_EOF);
+    return RefuseContent(group, log, kContentUnreadable);
   }
   content.data = held;
   return InstallGrouped(group, target, content, held, log);

@@ -46,18 +46,18 @@ unsigned long long Blocks(unsigned long long bytes, unsigned long block) {
 
 // `path` without "." components and repeated separators, to compare the
 // text of two paths.
-std::string Plain(const std::string& path) {
-  std::string plain;
+std::string ComparablePath(const std::string& path) {
+  std::string comparable;
   for (size_t at = 0; at <= path.size();) {
     const size_t end = std::min(path.find('/', at), path.size());
     const std::string part = path.substr(at, end - at);
     if (at == 0 && part.empty())
-      plain = "/";
+      comparable = "/";
     else if (!part.empty() && part != ".")
-      plain += (plain.empty() || plain.back() == '/' ? "" : "/") + part;
+      comparable += (comparable.empty() || comparable.back() == '/' ? "" : "/") + part;
     at = end + 1;
   }
-  return plain;
+  return comparable;
 }
 
 // For --mkdirs: makes the missing `folder` (once). True when it stands now.
@@ -65,7 +65,7 @@ bool MakeMissing(PlanDisk* d, const std::string& folder, FILE* err) {
   if (std::find(d->made.begin(), d->made.end(), folder) != d->made.end()) return true;
   for (const auto& failed : d->notMade)
     if (failed.first == folder) return false;
-  const auto target = d->targets.find(Plain(folder));
+  const auto target = d->targets.find(ComparablePath(folder));
   if (target != d->targets.end()) {
     fprintf(err, "pack: not making the folder %s: entry %zu puts a file there\n",
             Escaped(folder).c_str(), target->second);
@@ -409,7 +409,7 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
   // The first entry to put a file there, as the --mkdirs message names it.
   for (size_t i = names.size(); i > 0; --i) {
     const std::string target = prefix + names[i - 1];
-    if (!target.empty() && target.back() != '/') disk->targets[Plain(target)] = i;
+    if (!target.empty() && target.back() != '/') disk->targets[ComparablePath(target)] = i;
   }
 }
 

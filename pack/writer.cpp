@@ -140,7 +140,7 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
 }
 
 // The name as the package holds it.
-std::string Written(const Item& item, bool windows) {
+std::string NameInPackage(const Item& item, bool windows) {
   std::string name = item.name;
   if (windows) std::replace(name.begin(), name.end(), '/', '\\');
   return name;
@@ -173,9 +173,9 @@ void Warn(const Item& item, FILE* err) {
 // run stopped in between, does not leave this one as packed.
 void WarnOfStagedNames(const std::vector<Item>& items, bool windows, FILE* err) {
   std::set<std::string> names, warned;
-  for (const Item& item : items) names.insert(Written(item, windows));
+  for (const Item& item : items) names.insert(NameInPackage(item, windows));
   for (const Item& item : items) {
-    const std::string name = Written(item, windows);
+    const std::string name = NameInPackage(item, windows);
     const std::string other = name.substr(0, name.size() - 3);
     if (name.size() <= 3 || name.compare(other.size(), 3, "TMP") != 0 || !names.count(other) ||
         !warned.insert(name).second)
@@ -219,7 +219,7 @@ void Order(std::vector<Item>* items, bool windows, FILE* err) {
   std::vector<Item> kept;
   std::map<std::string, std::vector<size_t>> byName;  // the name as written -> its items in `kept`
   for (const Item& item : *items) {
-    const std::string written = Written(item, windows);
+    const std::string written = NameInPackage(item, windows);
     std::vector<size_t>& same = byName[written];
     if (std::any_of(same.begin(), same.end(), [&](size_t k) {
           return kept[k].volume == item.volume && kept[k].index == item.index;
@@ -303,7 +303,7 @@ bool PutLe32(PackageOut* out, uint32_t v, FILE* err) {
 bool PutEntry(PackageOut* out, const Item& item, bool windows, FILE* err) {
   const int fd = OsOpenToRead(item.path.c_str());
   if (fd < 0) return ClearProgress(&out->progress), CannotRead(item.path, err);
-  const std::string name = Written(item, windows);
+  const std::string name = NameInPackage(item, windows);
   bool ok = PutLe32(out, item.size, err) && Put(out, name.c_str(), name.size() + 1, err);
   uint64_t total = 0;
   static char piece[kPiece];
