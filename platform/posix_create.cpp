@@ -49,7 +49,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWOR
       return HandleOf(fd);
     }
     if (errno != EEXIST) {
-      Fail(errno, path);
+      FailCreating(errno, path);
       return INVALID_HANDLE_VALUE;
     }
     if (disposition == CREATE_NEW) {

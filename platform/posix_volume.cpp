@@ -51,11 +51,12 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
   if (!d) {
     // A file where the folder should be is ERROR_DIRECTORY; a folder that
     // is missing, ERROR_PATH_NOT_FOUND.
+    const int err = errno;
     struct stat st;
-    if (errno == ENOTDIR && g_posix.stat(dir, &st) == 0 && !S_ISDIR(st.st_mode))
+    if (err == ENOTDIR && g_posix.stat(dir, &st) == 0 && !S_ISDIR(st.st_mode))
       SetLastError(ERROR_DIRECTORY);
     else
-      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir));
+      SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : MapErrno(err, dir));
     return INVALID_HANDLE_VALUE;
   }
   HANDLE found = INVALID_HANDLE_VALUE;
@@ -73,8 +74,9 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
 }
 
 // The entry named `path`, whose last component starts at `last`, taken as
-// it is: one lstat.
-HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data) {
+// it is: one lstat. A `presence` test leaves ERROR_FILE_NOT_FOUND for a
+// missing name, without the look at its folder that tells a missing folder.
+HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data, bool presence) {
   struct stat st;
   if (*path == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -90,15 +92,14 @@ HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data) {
   }
   // A plain name: one lstat.
   if (g_posix.lstat(path, &st) != 0) {
-    Fail(errno, path);
+    Fail(errno, presence ? nullptr : path);
     return INVALID_HANDLE_VALUE;
   }
   return FoundEntry(data, last, st.st_mode);
 }
 
-}  // namespace
-
-HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+// FindFirstFileA, or with `presence` the test of OsPathPresent.
+HANDLE Find(LPCSTR path, LPWIN32_FIND_DATAA data, bool presence) {
   const char* last = LastComponent(path);
   struct stat st;
   if (*path != '\0' && HasWildcard(last)) {
@@ -107,19 +108,17 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
     if (g_posix.lstat(path, &st) == 0) return FoundEntry(data, last, st.st_mode);
     return SearchDirectory(path, last, data);
   }
-  return FindEntry(path, last, data);
+  return FindEntry(path, last, data, presence);
 }
 
-BOOL OsPathPresent(LPCSTR path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return FALSE;
-  FindClose(search);
-  return TRUE;
-}
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) { return Find(path, data, false); }
+
+BOOL OsPathPresent(LPCSTR path) { return Find(path, nullptr, true) != INVALID_HANDLE_VALUE; }
 
 BOOL OsEntryPresent(LPCSTR path) {
-  return FindEntry(path, LastComponent(path), nullptr) != INVALID_HANDLE_VALUE;
+  return FindEntry(path, LastComponent(path), nullptr, true) != INVALID_HANDLE_VALUE;
 }
 
 BOOL FindClose(HANDLE find) {

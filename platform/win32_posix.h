@@ -121,7 +121,7 @@ BOOL CloseHandle(HANDLE handle);
 // The attribute word: FILE_ATTRIBUTE_DIRECTORY for a directory,
 // FILE_ATTRIBUTE_ARCHIVE for a file, with FILE_ATTRIBUTE_READONLY when the
 // owner may not write. Its upper bits also carry the permission bits, so that
-// setting one file's word on another copies its mode (see posix_files.cpp); only
+// setting one file's word on another copies its mode (see posix_attributes.cpp); only
 // read-only passes between a file and a directory. A symbolic link is not
 // followed: its word is FILE_ATTRIBUTE_REPARSE_POINT with the directory or
 // archive bit of what it points to, and setting a word on it changes nothing.
