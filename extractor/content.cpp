@@ -19,8 +19,7 @@ BOOL FailUnreadable() {
 
 // Reads the next `n` bytes of the content's stream into `to`.
 BOOL ReadNextBytes(Content& content, BYTE* to, DWORD n) {
-  DWORD got = 0;
-  if (!StreamReadFull(content.stream, to, n, &got) || got != n) return FailUnreadable();
+  if (!ReadEntryBytes(content.stream, to, n)) return FailUnreadable();
   content.taken += n;
   return TRUE;
 }

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "extractor/flush.h"
+
 // 512 staged copies stay well within the 1,024 descriptors a Linux process
 // gets by default, and 64 MiB bounds what one flush waits for. Groups of 128
 // and of 2,048 entries measured no better on 20,000 small files. Up to 64
@@ -92,33 +94,9 @@ void CloseGroup(PendingGroup* group) {
 }
 
 BOOL CommitGroup(PendingGroup* group, FILE* log) {
-  // Every staged copy reaches stable storage before any old file goes. A
-  // large group flushes each of its volumes whole, far cheaper than one file
-  // after the other, where the volume holds little else unwritten. Other
-  // copies have their writes started together, then are flushed each in
-  // turn, which waits for the group's own files alone. The results are
-  // acted on in entry order below.
-  const bool large = group->staged > group->limits.ownFlushes;
-  bool tried = false, whole = false;
-  unsigned long long volume = 0;
-  for (DWORD i = 0; i < group->count; ++i) {
-    GroupEntry* e = &group->entries[i];
-    if (!e->staged) continue;
-    if (large && (!tried || e->stagedId.volume != volume)) {
-      tried = true;
-      volume = e->stagedId.volume;
-      whole = OsFlushVolumeOf(e->r.file, group->bytes) != FALSE;
-    }
-    e->r.flushed = large && whole;
-    e->r.flushError = ERROR_SUCCESS;
-    if (!e->r.flushed && group->staged > 1) OsStartWriteback(e->r.file);
-  }
-  for (DWORD i = 0; i < group->count; ++i) {
-    GroupEntry* e = &group->entries[i];
-    if (!e->staged || e->r.flushed) continue;
-    e->r.flushed = TRUE;
-    e->r.flushError = FlushFileBuffers(e->r.file) ? ERROR_SUCCESS : GetLastError();
-  }
+  // Every staged copy reaches stable storage before any old file goes; the
+  // results are acted on in entry order.
+  FlushGroup(group);
   BOOL ok = TRUE;
   for (DWORD i = 0; i < group->count; ++i) {
     GroupEntry* e = &group->entries[i];

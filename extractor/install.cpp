@@ -1,5 +1,6 @@
 #include "extractor/install.h"
 
+#include "extractor/flush.h"
 #include "platform/os.h"
 
 static_assert(kNameField == MAX_PATH, "a name fills one path buffer");
@@ -279,10 +280,7 @@ BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
 
 BOOL FinishReplacement(Replacement* r, FILE* log) {
   char shown[MAX_PATH];
-  if (!r->flushed) {
-    r->flushed = TRUE;
-    r->flushError = FlushFileBuffers(r->file) ? ERROR_SUCCESS : GetLastError();
-  }
+  FlushStagedCopy(r);
   if (r->flushError != ERROR_SUCCESS) {
     // Content that came from the stream as it was written is no longer at
     // hand, and a copy whose flush failed cannot be trusted to be read back

@@ -102,13 +102,13 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
     // The package's size proves the content is all there before the target
     // is touched.
     const unsigned long long at = package.position + sizeof(DWORD) + nameLength + 1;
-    if (at + header.size > package.size) return RefuseContent(group, log, kContentUnreadable);
+    if (!PackageHolds(package.size, at + header.size))
+      return RefuseContent(group, log, kContentUnreadable);
     content.offset = at;
     package.position = at + header.size;
     static BYTE held[kReadEntryMax];
-    DWORD total = 0;
     if (header.size <= kReadEntryMax) {
-      if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
+      if (!ReadEntryBytes(in, held, header.size))
         return RefuseContent(group, log, kContentUnreadable);
       content.data = held;
     } else if (!OsStreamSeek(in, (long long)package.position)) {
@@ -124,8 +124,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   BYTE* held = (BYTE*)LocalAlloc(LMEM_FIXED, header.size);
   if (!held) return RefuseContent(group, log, GetLastError());
   // The target is touched only once the whole content is in memory.
-  DWORD total = 0;
-  if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {
+  if (!ReadEntryBytes(in, held, header.size)) {
     LocalFree(held);
     return RefuseContent(group, log, kContentUnreadable);
   }

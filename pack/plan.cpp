@@ -1,4 +1,4 @@
-// The plan's report: the entries' verdicts (verdict.cpp), the folders, the
+// The plan's report: the entries' verdicts (plan_entry.cpp), the folders, the
 // space the install needs and what unpack would end with.
 #include "pack/plan.h"
 
@@ -8,7 +8,7 @@
 
 #include "pack/names.h"
 #include "pack/options.h"
-#include "pack/verdict.h"
+#include "pack/plan_entry.h"
 #include "platform/posix_tool.h"
 
 namespace {

@@ -13,7 +13,7 @@
 // of a file with several (lines 205 and 221); a file it may not open for
 // writing, a name it may not remove, or a device, which cannot be cut to
 // length, stops it (lines 223 and 229).
-#include "pack/verdict.h"
+#include "pack/plan_entry.h"
 
 #include <ctype.h>
 #include <errno.h>
