@@ -6,9 +6,9 @@
 #include <sys/types.h>
 
 #include "platform/os.h"
-#include "platform/win32.h"
 #include "platform/posix_calls.h"
 #include "platform/posix_errors.h"
+#include "platform/win32.h"
 
 namespace posix_layer {
 

@@ -1,9 +1,5 @@
 // Memory over POSIX: LocalAlloc and LocalFree, through the table.
-
-
 #include "platform/posix_internal.h"
-
-using namespace posix_layer;
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   (void)flags;

@@ -4,8 +4,6 @@
 
 #include "platform/posix_internal.h"
 
-using namespace posix_layer;
-
 LPSTR lstrcpyA(LPSTR to, LPCSTR from) { return strcpy(to, from); }
 LPSTR lstrcatA(LPSTR to, LPCSTR from) { return strcat(to, from); }
 int lstrcmpA(LPCSTR a, LPCSTR b) { return strcmp(a, b); }

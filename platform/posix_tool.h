@@ -1,7 +1,8 @@
 // The calls of pack, the Linux tool that makes, checks and plans packages:
 // POSIX in shape, each failure left in errno, and every one made through the
 // system-call table (posix_calls.h), so that the tests that swap the table
-// reach pack as they reach unpack. Only the Linux build has them.
+// reach pack as they reach unpack. Only the Linux build has them. They are
+// this project's own, named with the prefix Os as those of os.h are.
 #ifndef PLATFORM_POSIX_TOOL_H
 #define PLATFORM_POSIX_TOOL_H
 
@@ -40,7 +41,7 @@ struct PathFlags {
 // report mount points: `path` is then taken for one when it lies on another
 // volume than its folder, and a file mounted from its own volume is missed.
 bool OsLookAtFlags(const char* path, PathFlags* flags);
-// The same for an open file.
+// Looks at an open file; false, with errno, when it cannot be looked at.
 bool OsLookAtFile(int fd, PathFacts* facts);
 
 // Adds the names in the folder `path` but "." and ".." to `names`, in the
@@ -54,16 +55,21 @@ int OsCreateToWrite(const char* path);
 // Reads up to `n` bytes (again when a signal interrupts): the number read,
 // 0 at the end, -1 with errno.
 long OsReadSome(int fd, void* data, size_t n);
-// Brings the file's content to stable storage (fsync).
+// Brings the file's content to stable storage (fsync); false, with errno,
+// when it cannot.
 bool OsFlushFile(int fd);
+// Closes `fd`; false, with errno, when the close reports a failure.
 bool OsCloseFile(int fd);
 // A stdio stream ("rb" or "wb") whose reads or writes go to `fd` through
 // the table; closing the stream closes `fd`. Null, with errno, on failure.
 FILE* OsStreamOver(int fd, const char* mode);
 
-// Renames `from` to `to`, replacing a file that stands at `to`.
+// Renames `from` to `to`, replacing a file that stands at `to`; false, with
+// errno, on failure.
 bool OsRenameFile(const char* from, const char* to);
+// Removes the name `path` (unlink); false, with errno, on failure.
 bool OsRemoveFile(const char* path);
+// Makes the folder `path`; false, with errno, on failure.
 bool OsMakeFolder(const char* path);
 
 // What unpack will meet, asked before it runs. Each answers for this
@@ -79,7 +85,7 @@ bool OsMayWrite(const char* path);
 // or the folder, or is root (EPERM otherwise).
 bool OsMayRemove(const char* path);
 
-// The volume that holds `path`.
+// The volume that holds `path`, as OsLookAtVolume tells it.
 struct VolumeFacts {
   bool readOnly;
   unsigned long blockSize;
@@ -90,10 +96,11 @@ struct VolumeFacts {
   unsigned long long freeInodes;
   bool noDevices;                // mounted nodev: no device on it may be opened
 };
+// Looks at the volume that holds `path`; false, with errno, when it cannot.
 bool OsLookAtVolume(const char* path, VolumeFacts* facts);
 
-// True when this process is root: it may use the bytes a volume keeps for
-// root, and permission bits do not stop it.
+// True when this process is root, false otherwise; cannot fail. Root may
+// use the bytes a volume keeps for root, and permission bits do not stop it.
 bool OsPrivileged();
 
 #endif  // PLATFORM_POSIX_TOOL_H
