@@ -1,12 +1,12 @@
 #include <stdio.h>
 
 #include "checker/vellomar.h"
-#include "platform/platform.h"
+#include "platform/os.h"
 
 int main(int argc, char** argv) {
-  PrepareProcess();
+  OsPrepareProcess();
   // Standard output stays in text mode: every line ends in CR LF.
-  FILE* out = OpenTextStream(stdout);
+  FILE* out = OsOpenTextStream(stdout);
   int status = RunVellomar(argc, argv, out ? out : stdout);
   fflush(out ? out : stdout);
   return status;

@@ -16,7 +16,8 @@
 #include <cinttypes>
 #include <string.h>
 
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ int RunVellomar(int argc, char** argv, FILE* out) {
 
   if (request.findGiven) {
     const char* name = argv[request.findIndex];
-    if (PathPresent(name)) {
+    if (OsPathPresent(name)) {
       fputs("OK\n", out);
       return kSuccess;
     }

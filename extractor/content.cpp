@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extractor/stream.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -10,15 +11,15 @@ namespace {
 // with an entry. 256 KiB keeps the calls few and the buffer in the cache.
 BYTE g_chunk[1 << 18];
 
-BOOL Lost() {
-  SetLastError(ERROR_HANDLE_EOF);
+// Fails with the code of content that cannot be read.
+BOOL FailUnreadable() {
+  SetLastError(kContentUnreadable);
   return FALSE;
 }
 
 // Reads the next `n` bytes of the content's stream into `to`.
-BOOL Take(Content& content, BYTE* to, DWORD n) {
-  DWORD got = 0;
-  if (!StreamReadFull(content.stream, to, n, &got) || got != n) return Lost();
+BOOL ReadNextBytes(Content& content, BYTE* to, DWORD n) {
+  if (!ReadEntryBytes(content.stream, to, n)) return FailUnreadable();
   content.taken += n;
   return TRUE;
 }
@@ -29,8 +30,8 @@ BOOL StreamTo(HANDLE file, Content& content) {
   do {
     const DWORD left = content.size - content.taken;
     const DWORD n = left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk;
-    if (!Take(content, g_chunk, n)) return FALSE;
-    if (!WriteAll(file, g_chunk, n)) {
+    if (!ReadNextBytes(content, g_chunk, n)) return FALSE;
+    if (!OsWriteAll(file, g_chunk, n)) {
       content.unwritten = n;
       return FALSE;
     }
@@ -42,22 +43,22 @@ BOOL StreamTo(HANDLE file, Content& content) {
 
 BOOL WriteContent(HANDLE file, Content& content) {
   if (content.stream) return StreamTo(file, content);
-  if (content.data || content.size == 0) return WriteAll(file, content.data, content.size);
+  if (content.data || content.size == 0) return OsWriteAll(file, content.data, content.size);
   if (file == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  return CopyFileRange(content.package, content.offset, file, content.size);
+  return OsCopyFileRange(content.package, content.offset, file, content.size);
 }
 
-bool ContentLost(DWORD error) { return error == ERROR_HANDLE_EOF; }
+bool ContentLost(DWORD error) { return error == kContentUnreadable; }
 
 DWORD FinishFailedContent(Content& content, DWORD error) {
   if (!content.stream || ContentLost(error)) return error;
   while (content.taken < content.size) {
     const DWORD left = content.size - content.taken;
-    if (!Take(content, g_chunk, left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk))
-      return ERROR_HANDLE_EOF;
+    if (!ReadNextBytes(content, g_chunk, left < sizeof g_chunk ? left : (DWORD)sizeof g_chunk))
+      return kContentUnreadable;
   }
   return error;
 }
@@ -71,8 +72,8 @@ BOOL HoldContent(Content& content, HANDLE written, BYTE** held) {
   // was written is read back before the file it went to is deleted.
   const DWORD before = content.taken - content.unwritten;
   memcpy(block + before, g_chunk, content.unwritten);
-  if ((before > 0 && !ReadFileAt(written, 0, block, before)) ||
-      !Take(content, block + content.taken, content.size - content.taken)) {
+  if ((before > 0 && !OsReadFileAt(written, 0, block, before)) ||
+      !ReadNextBytes(content, block + content.taken, content.size - content.taken)) {
     const DWORD error = GetLastError();
     LocalFree(block);
     SetLastError(error);

@@ -6,7 +6,7 @@
 
 #include <stdio.h>
 
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 // Where an entry's content is: in memory at `data`; or, when `data` is null,
 // in the package file `package` at `offset`; or, when `stream` is given, in
@@ -23,7 +23,7 @@ struct Content {
 
 // Writes the content to `file` at its position; calls WriteFile at least
 // once, so that an invalid handle fails even for no content. Fails as
-// WriteFile does, or with ERROR_HANDLE_EOF when the content cannot be had
+// WriteFile does, or with kContentUnreadable when the content cannot be had
 // (the stream ends or fails, the package file has shrunk).
 BOOL WriteContent(HANDLE file, Content& content);
 
@@ -39,7 +39,7 @@ DWORD FinishFailedContent(Content& content, DWORD error);
 // is touched: what went to `written` (opened for reading too; may be
 // INVALID_HANDLE_VALUE when nothing was written) is read back from it, the
 // rest comes from the stream. Returns the block, to be released with
-// LocalFree, or null: ERROR_NOT_ENOUGH_MEMORY, ERROR_HANDLE_EOF for a cut
+// LocalFree, or null: ERROR_NOT_ENOUGH_MEMORY, kContentUnreadable for a cut
 // stream, or the read-back's own failure. Content in memory or in the
 // package file is not copied: `*held` is then null and TRUE returned.
 BOOL HoldContent(Content& content, HANDLE written, BYTE** held);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "extractor/flush.h"
+
 // 512 staged copies stay well within the 1,024 descriptors a Linux process
 // gets by default, and 64 MiB bounds what one flush waits for. Groups of 128
 // and of 2,048 entries measured no better on 20,000 small files. Up to 64
@@ -20,12 +22,10 @@ void Release(GroupEntry* e) {
 // Removes what an entry that will not be committed made: its staged copy,
 // or the new file that did not exist before the run.
 void Undo(GroupEntry* e) {
-  if (e->staged) {
-    CloseHandle(e->r.file);
-    DeleteFileA(e->r.temp);
-  } else {
-    DeleteFileA(e->r.target);
-  }
+  if (e->staged)
+    DiscardFile(e->r.temp, e->r.file);
+  else
+    DiscardFile(e->r.target, INVALID_HANDLE_VALUE);
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
@@ -36,7 +36,7 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 bool TouchesGroup(const PendingGroup* group, const FileIdentity& id) {
   for (DWORD i = 0; i < group->count; ++i) {
     const GroupEntry& e = group->entries[i];
-    if (e.staged && (SameFile(id, e.ids[0]) || SameFile(id, e.ids[1]))) return true;
+    if (e.staged && (SameFile(id, e.targetId) || SameFile(id, e.stagedId))) return true;
   }
   return false;
 }
@@ -52,27 +52,28 @@ bool PassesThroughGroup(const PendingGroup* group, LPCSTR target) {
     memcpy(folder, target, i);
     folder[i] = '\0';
     FileIdentity id;
-    if (GetFileIdentity(folder, &id) && id.folder && TouchesGroup(group, id)) return true;
+    if (OsGetFileIdentity(folder, &id) && id.folder && TouchesGroup(group, id)) return true;
   }
   return false;
 }
 
-// The entry on its own, one at a time.
-BOOL Alone(LPCSTR target, const Content& content, BYTE* owned, FILE* log) {
+// Installs the entry on its own, as one at a time, and frees `owned`.
+BOOL InstallUngrouped(LPCSTR target, const Content& content, BYTE* owned, FILE* log) {
   const BOOL ok = InstallEntry(target, content, log);
   if (owned) LocalFree(owned);
   return ok;
 }
 
 // Something on the entry's road failed (and the attempt removed what it
-// made): the entries before it are committed, then it is taken again one at
-// a time, so that its messages and its outcome are those of that order.
-BOOL Again(PendingGroup* group, LPCSTR target, const Content& content, BYTE* owned, FILE* log) {
+// made): commits the entries before it, then installs it again on its own,
+// so that its messages and its outcome are those of the one-at-a-time order.
+BOOL CommitThenInstallUngrouped(PendingGroup* group, LPCSTR target, const Content& content,
+                                BYTE* owned, FILE* log) {
   if (!CommitGroup(group, log)) {
     if (owned) LocalFree(owned);
     return FALSE;
   }
-  return Alone(target, content, owned, log);
+  return InstallUngrouped(target, content, owned, log);
 }
 
 }  // namespace
@@ -93,33 +94,9 @@ void CloseGroup(PendingGroup* group) {
 }
 
 BOOL CommitGroup(PendingGroup* group, FILE* log) {
-  // Every staged copy reaches stable storage before any old file goes. A
-  // large group flushes each of its volumes whole, far cheaper than one file
-  // after the other, where the volume holds little else unwritten. Other
-  // copies have their writes started together, then are flushed each in
-  // turn, which waits for the group's own files alone. The results are
-  // acted on in entry order below.
-  const bool large = group->staged > group->limits.ownFlushes;
-  bool tried = false, whole = false;
-  unsigned long long volume = 0;
-  for (DWORD i = 0; i < group->count; ++i) {
-    GroupEntry* e = &group->entries[i];
-    if (!e->staged) continue;
-    if (large && (!tried || e->ids[1].volume != volume)) {
-      tried = true;
-      volume = e->ids[1].volume;
-      whole = FlushVolumeOf(e->r.file, group->bytes) != FALSE;
-    }
-    e->r.flushed = large && whole;
-    e->r.flushError = ERROR_SUCCESS;
-    if (!e->r.flushed && group->staged > 1) StartWriteback(e->r.file);
-  }
-  for (DWORD i = 0; i < group->count; ++i) {
-    GroupEntry* e = &group->entries[i];
-    if (!e->staged || e->r.flushed) continue;
-    e->r.flushed = TRUE;
-    e->r.flushError = FlushFileBuffers(e->r.file) ? ERROR_SUCCESS : GetLastError();
-  }
+  // Every staged copy reaches stable storage before any old file goes; the
+  // results are acted on in entry order.
+  FlushGroup(group);
   BOOL ok = TRUE;
   for (DWORD i = 0; i < group->count; ++i) {
     GroupEntry* e = &group->entries[i];
@@ -138,18 +115,18 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
                     FILE* log) {
   // Content still in the stream is written as it comes, and could not be
   // had again for a rewrite at the commit: such an entry waits alone.
-  if (group->limits.entries <= 1) return Alone(target, content, owned, log);
-  if (content.stream) return Again(group, target, content, owned, log);
+  if (group->limits.entries <= 1) return InstallUngrouped(target, content, owned, log);
+  if (content.stream) return CommitThenInstallUngrouped(group, target, content, owned, log);
   if ((group->count == group->limits.entries || group->bytes + content.size > group->limits.bytes) &&
       !CommitGroup(group, log)) {
     if (owned) LocalFree(owned);
     return FALSE;
   }
   if (group->folders > 0 && PassesThroughGroup(group, target))
-    return Again(group, target, content, owned, log);
+    return CommitThenInstallUngrouped(group, target, content, owned, log);
   GroupEntry* e = &group->entries[group->count];
   e->owned = owned;
-  if (!EntryPresent(target)) {
+  if (!OsEntryPresent(target)) {
     if (TryWriteNew(target, content)) {
       // Kept only while replacements wait: it goes if one of them ends the run.
       Release(e);
@@ -160,8 +137,8 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
       }
       return TRUE;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS || !EntryPresent(target))
-      return Again(group, target, content, owned, log);
+    if (GetLastError() != ERROR_FILE_EXISTS || !OsEntryPresent(target))
+      return CommitThenInstallUngrouped(group, target, content, owned, log);
   }
 
   // A replacement waits behind the others only when its target is none of
@@ -170,10 +147,11 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   // (TryStage fails): a leftover is removed, and could not be put back if the
   // run ended before the commit.
   FileIdentity id;
-  if (!GetFileIdentity(target, &id) || TouchesGroup(group, id))
-    return Again(group, target, content, owned, log);
-  e->ids[0] = id;
-  if (!TryStage(target, content, &e->r)) return Again(group, target, content, owned, log);
+  if (!OsGetFileIdentity(target, &id) || TouchesGroup(group, id))
+    return CommitThenInstallUngrouped(group, target, content, owned, log);
+  e->targetId = id;
+  if (!TryStage(target, content, &e->r))
+    return CommitThenInstallUngrouped(group, target, content, owned, log);
   // A package file holds the content for a direct rewrite at the commit;
   // memory is kept only for a pipe.
   if (content.package != INVALID_HANDLE_VALUE) e->r.content.data = NULL;
@@ -182,7 +160,7 @@ BOOL InstallGrouped(PendingGroup* group, LPCSTR target, const Content& content, 
   ++group->staged;
   if (id.folder) ++group->folders;
   group->bytes += content.size;
-  e->ids[1] = id;
-  if (!GetHandleIdentity(e->r.file, &e->ids[1])) return CommitGroup(group, log);
+  e->stagedId = id;
+  if (!OsGetHandleIdentity(e->r.file, &e->stagedId)) return CommitGroup(group, log);
   return TRUE;
 }

@@ -17,7 +17,8 @@
 #include <stdio.h>
 
 #include "extractor/install.h"
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 
 // How large a group may grow. One entry means the one-at-a-time order.
 struct GroupLimits {
@@ -35,7 +36,8 @@ struct GroupEntry {
   BOOL staged;
   Replacement r;       // for a new file, only r.target
   BYTE* owned;         // content held for the commit (a pipe), or null
-  FileIdentity ids[2];  // the target and the staged copy
+  FileIdentity targetId;  // the old file at the target
+  FileIdentity stagedId;  // the staged copy
 };
 
 struct PendingGroup {

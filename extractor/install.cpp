@@ -1,5 +1,8 @@
 #include "extractor/install.h"
 
+#include "extractor/flush.h"
+#include "platform/os.h"
+
 static_assert(kNameField == MAX_PATH, "a name fills one path buffer");
 
 namespace {
@@ -9,7 +12,7 @@ const DWORD kCreateShare = FILE_SHARE_WRITE;
 // Opens `path` for writing: a new file (CREATE_NEW), or the one that stands
 // there (OPEN_EXISTING). A link is never followed: a new file is not made
 // through one, and an existing link is opened as it stands, for the caller
-// to see what it is (GetHandleIdentity), with no moment between a look at the
+// to see what it is (OsGetHandleIdentity), with no moment between a look at the
 // name and the open.
 HANDLE CreateForWriting(LPCSTR path, DWORD disposition, DWORD access = GENERIC_WRITE) {
   return CreateFileA(path, access, kCreateShare, NULL, disposition,
@@ -30,7 +33,7 @@ HANDLE CreateStagedFile(LPCSTR temp) {
 HANDLE CreateStagedCopy(LPCSTR temp) {
   HANDLE file = CreateStagedFile(temp);
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
-  if (!RemoveLeftover(temp)) return INVALID_HANDLE_VALUE;
+  if (!OsRemoveLeftover(temp)) return INVALID_HANDLE_VALUE;
   return CreateStagedFile(temp);
 }
 
@@ -67,14 +70,6 @@ bool NoOneStepReplace(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-// Closes and deletes a staged copy that is not to be trusted, once its
-// failure is reported; the old file stays. Returns FALSE: the run ends.
-BOOL DropStagedCopy(LPCSTR temp, HANDLE file) {
-  CloseHandle(file);
-  DeleteFileA(temp);
-  return FALSE;
-}
-
 void CloseIfOpen(HANDLE file) {
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD error = GetLastError();
@@ -92,10 +87,7 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
     else
       fprintf(log, "Line: 181 error writing file to disk error-> %d\r\n", (int)error);
     // The file did not exist before this run: a partial one is not left.
-    if (file != INVALID_HANDLE_VALUE) {
-      CloseHandle(file);
-      DeleteFileA(target);
-    }
+    if (file != INVALID_HANDLE_VALUE) DiscardFile(target, file);
     return FALSE;
   }
   CloseHandle(file);
@@ -112,18 +104,18 @@ BOOL WriteNewFile(LPCSTR target, HANDLE file, Content& content, FILE* log) {
 // file would find none either, removing this name freeing nothing: nothing
 // is touched, and the room error is the failure. A file that cannot be told
 // is not written over. `*held` receives what the name held before it was
-// given a new file, while it can still be given back (see PutNameBack).
+// given a new file, while it can still be given back (see OsPutNameBack).
 HANDLE OpenForRewrite(LPCSTR target, DWORD stageError, HANDLE* held) {
   *held = INVALID_HANDLE_VALUE;
   HANDLE file = CreateForWriting(target, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_FILE_NOT_FOUND ? CreateForWriting(target, CREATE_NEW) : file;
   FileIdentity id;
-  const BOOL told = GetHandleIdentity(file, &id);
+  const BOOL told = OsGetHandleIdentity(file, &id);
   if (told && !id.link && id.links <= 1) return file;
   if (told && !IsOutOfSpace(stageError)) {
     *held = file;
-    return RenewName(target, held);
+    return OsRenewName(target, held);
   }
   CloseIfOpen(file);
   if (told) SetLastError(stageError);
@@ -139,7 +131,7 @@ HANDLE OpenForRewrite(LPCSTR target, DWORD stageError, HANDLE* held) {
 // over the old file's.
 BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
   char shown[MAX_PATH];
-  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", Shown(r.temp, shown), (int)error);
+  fprintf(log, "Line: 205 Could not write %s file to disk %d\r\n", PrintablePath(r.temp, shown), (int)error);
   CloseIfOpen(r.file);
   if (DeleteFileA(r.temp))
     fputs("deleted junk file\r\n", log);
@@ -153,7 +145,7 @@ BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
     return FALSE;
   }
   fprintf(log, "Line: 221 opened second out file\r\n");
-  if (!WriteContent(file, r.content) || !CutFileAt(file, r.content.size)) {
+  if (!WriteContent(file, r.content) || !OsCutFileAt(file, r.content.size)) {
     error = GetLastError();
     if (ContentLost(error))
       ReportContentLost(log, error);
@@ -162,7 +154,7 @@ BOOL RewriteInPlace(Replacement& r, DWORD error, DWORD cause, FILE* log) {
     CloseIfOpen(file);
     // A name given a new file gets its old one back.
     if (held != INVALID_HANDLE_VALUE) {
-      PutNameBack(r.target, held);
+      OsPutNameBack(r.target, held);
       CloseIfOpen(held);
     }
     return FALSE;
@@ -185,8 +177,9 @@ BOOL Abandon(Replacement& r, DWORD error, FILE* log) {
   if (ContentLost(error) || error == ERROR_NOT_ENOUGH_MEMORY)
     ReportContentLost(log, error);
   else
-    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", Shown(r.temp, shown), (int)error);
-  return DropStagedCopy(r.temp, r.file);
+    fprintf(log, "Line: 204 error writing file %s error-> %d\r\n", PrintablePath(r.temp, shown), (int)error);
+  DiscardFile(r.temp, r.file);
+  return FALSE;
 }
 
 // The direct rewrite, for content that may still be in the stream: it is
@@ -216,16 +209,20 @@ void NameReplacement(LPCSTR target, const Content& content, Replacement* r) {
 BOOL WriteOrRemove(HANDLE file, LPCSTR path, Content& content) {
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   if (WriteContent(file, content)) return TRUE;
-  CloseIfOpen(file);
-  const DWORD error = GetLastError();
-  DeleteFileA(path);
-  SetLastError(error);
+  DiscardFile(path, file);
   return FALSE;
 }
 
 }  // namespace
 
-LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]) {
+void DiscardFile(LPCSTR path, HANDLE file) {
+  CloseIfOpen(file);
+  const DWORD error = GetLastError();
+  DeleteFileA(path);
+  SetLastError(error);
+}
+
+LPCSTR PrintablePath(LPCSTR path, char shown[MAX_PATH]) {
   size_t i = 0;
   for (; path[i] && i < MAX_PATH - 1; ++i) {
     const unsigned char c = (unsigned char)path[i];
@@ -249,14 +246,14 @@ BOOL TryStage(LPCSTR target, const Content& content, Replacement* r) {
 }
 
 BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
-  if (!EntryPresent(target)) {
+  if (!OsEntryPresent(target)) {
     // An absent target is created as a new file only: one that is there all
     // the same (the presence test failed, or the file came since, which a
     // second test confirms) is replaced as an existing one, never truncated
     // in place. A name the presence test never finds (one ending in a
     // separator) is a creation that failed.
     HANDLE file = CreateForWriting(target, CREATE_NEW);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || !EntryPresent(target))
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || !OsEntryPresent(target))
       return WriteNewFile(target, file, content, log);
   }
 
@@ -283,19 +280,17 @@ BOOL InstallEntry(LPCSTR target, Content content, FILE* log) {
 
 BOOL FinishReplacement(Replacement* r, FILE* log) {
   char shown[MAX_PATH];
-  if (!r->flushed) {
-    r->flushed = TRUE;
-    r->flushError = FlushFileBuffers(r->file) ? ERROR_SUCCESS : GetLastError();
-  }
+  FlushStagedCopy(r);
   if (r->flushError != ERROR_SUCCESS) {
     // Content that came from the stream as it was written is no longer at
     // hand, and a copy whose flush failed cannot be trusted to be read back
     // (a file system may drop what it could not place): the old file stays.
     if (IsOutOfSpace(r->flushError) && !r->content.stream)
       return RewriteInPlace(*r, r->flushError, r->flushError, log);
-    fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", Shown(r->temp, shown),
+    fprintf(log, "Line: 207 error flushing file %s error-> %d\r\n", PrintablePath(r->temp, shown),
             (int)r->flushError);
-    return DropStagedCopy(r->temp, r->file);
+    DiscardFile(r->temp, r->file);
+    return FALSE;
   }
   CloseHandle(r->file);
   LPCSTR target = r->target, temp = r->temp;
@@ -307,11 +302,11 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
   const bool lends = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   if (lends) {
     DWORD carried = attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY;
-    CarryOwner(target, temp, &carried);
+    OsCarryOwner(target, temp, &carried);
     SetFileAttributesA(temp, carried);
   }
   // One step: the name holds the old file, then the new one, never nothing.
-  if (PutInPlace(temp, target)) return TRUE;
+  if (OsPutInPlace(temp, target)) return TRUE;
   DWORD error = GetLastError();
   const bool oneStepMissing = NoOneStepReplace(error);
   // The old road deletes the old file, which must not be read-only.
@@ -319,7 +314,7 @@ BOOL FinishReplacement(Replacement* r, FILE* log) {
     SetFileAttributesA(target, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   if (CannotReplace(error) || (oneStepMissing && !DeleteFileA(target))) {
     if (oneStepMissing) error = GetLastError();
-    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", Shown(target, shown), (int)error);
+    fprintf(log, "Line: 252 Error deleting file %s error-> %d\r\n", PrintablePath(target, shown), (int)error);
     return FALSE;
   }
   if (oneStepMissing && MoveFileA(temp, target)) return TRUE;

@@ -6,7 +6,7 @@
 
 #include "extractor/content.h"
 #include "format/package_format.h"
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 // Writes `content` to `target`: directly when the target is absent; through
 // a flushed staged copy (target + "TMP") renamed over the old file when it
@@ -21,7 +21,7 @@
 BOOL InstallEntry(LPCSTR target, Content content, FILE* log);
 
 // The same road in steps, for a driver that commits replacements later (the
-// presence test is the platform's EntryPresent).
+// presence test is the platform's OsEntryPresent).
 // The two Try steps write nothing to the log: when one fails, it has removed
 // what it made, and the caller may take the entry again with InstallEntry.
 
@@ -47,9 +47,15 @@ BOOL TryStage(LPCSTR target, const Content& content, Replacement* r);
 // place, as InstallEntry does after writing it; writes its diagnostics.
 BOOL FinishReplacement(Replacement* r, FILE* log);
 
+// Gives up a file this run made and does not keep: a staged copy, or a new
+// file whose content failed. Closes `file` unless it is
+// INVALID_HANDLE_VALUE, then deletes `path`; the last-error code stays that
+// of the failure that led here.
+void DiscardFile(LPCSTR path, HANDLE file);
+
 // A path as the diagnostics print it, in `shown`: each control character (a
 // line feed among them) as "?", so that no name can make a line of its own,
 // a forged "OK" above all. Other bytes pass unchanged.
-LPCSTR Shown(LPCSTR path, char shown[MAX_PATH]);
+LPCSTR PrintablePath(LPCSTR path, char shown[MAX_PATH]);
 
 #endif  // EXTRACTOR_INSTALL_H

@@ -35,3 +35,10 @@ BOOL StreamReadFull(FILE* stream, void* destination, DWORD n, DWORD* total) {
   if (total) *total = sum;
   return result;
 }
+
+bool ReadEntryBytes(FILE* stream, void* destination, DWORD n) {
+  DWORD got = 0;
+  return StreamReadFull(stream, destination, n, &got) && got == n;
+}
+
+bool PackageHolds(unsigned long long size, unsigned long long end) { return end <= size; }

@@ -23,7 +23,8 @@
 #include "extractor/install.h"
 #include "extractor/stream.h"
 #include "format/reader.h"
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   const size_t nameLength = strlen(header.name);
   if (strlen(prefix) + nameLength > kTargetPathMax) {
     char shown[MAX_PATH];
-    return Refuse(group, log, "Line: 150 target path too long for %s\r\n", Shown(header.name, shown));
+    return Refuse(group, log, "Line: 150 target path too long for %s\r\n", PrintablePath(header.name, shown));
   }
   char target[MAX_PATH];
   lstrcpyA(target, prefix);
@@ -101,17 +102,17 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
     // The package's size proves the content is all there before the target
     // is touched.
     const unsigned long long at = package.position + sizeof(DWORD) + nameLength + 1;
-    if (at + header.size > package.size) return RefuseContent(group, log, ERROR_HANDLE_EOF);
+    if (!PackageHolds(package.size, at + header.size))
+      return RefuseContent(group, log, kContentUnreadable);
     content.offset = at;
     package.position = at + header.size;
     static BYTE held[kReadEntryMax];
-    DWORD total = 0;
     if (header.size <= kReadEntryMax) {
-      if (!StreamReadFull(in, held, header.size, &total) || total != header.size)
-        return RefuseContent(group, log, ERROR_HANDLE_EOF);
+      if (!ReadEntryBytes(in, held, header.size))
+        return RefuseContent(group, log, kContentUnreadable);
       content.data = held;
-    } else if (!StreamSeek(in, (long long)package.position)) {
-      return RefuseContent(group, log, ERROR_HANDLE_EOF);
+    } else if (!OsStreamSeek(in, (long long)package.position)) {
+      return RefuseContent(group, log, kContentUnreadable);
     }
     return InstallGrouped(group, target, content, NULL, log);
   }
@@ -123,10 +124,9 @@ bool UnpackEntry(FILE* in, Package& package, const char* prefix, PendingGroup* g
   BYTE* held = (BYTE*)LocalAlloc(LMEM_FIXED, header.size);
   if (!held) return RefuseContent(group, log, GetLastError());
   // The target is touched only once the whole content is in memory.
-  DWORD total = 0;
-  if (!StreamReadFull(in, held, header.size, &total) || total != header.size) {
+  if (!ReadEntryBytes(in, held, header.size)) {
     LocalFree(held);
-    return RefuseContent(group, log, ERROR_HANDLE_EOF);
+    return RefuseContent(group, log, kContentUnreadable);
   }
   content.data = held;
   return InstallGrouped(group, target, content, held, log);
@@ -164,10 +164,10 @@ int RunUnpack(int argc, char** argv, FILE* in, FILE* log, const GroupLimits* lim
     return 0;
   }
   Package package;
-  package.file = FileUnderStream(in, &package.size);
-  const long long start = package.file != INVALID_HANDLE_VALUE ? StreamTell(in) : -1;
+  package.file = OsFileUnderStream(in, &package.size);
+  const long long start = package.file != INVALID_HANDLE_VALUE ? OsStreamTell(in) : -1;
   if (start < 0) package.file = INVALID_HANDLE_VALUE;
-  if (package.file == INVALID_HANDLE_VALUE) EnlargePipeBuffer(in);
+  if (package.file == INVALID_HANDLE_VALUE) OsEnlargePipeBuffer(in);
   package.position = (unsigned long long)start;
   // From a pipe, the entries of a group keep their content in memory until
   // the commit (a failed flush may need it again): a bounded amount.

@@ -12,7 +12,7 @@ const FolderLook& LookAtFolder(FolderCache* cache, const std::string& path) {
   if (known != cache->end()) return known->second;
   FolderLook look = {0, false, 0, 0};
   PathFacts f;
-  if (LookAtPath(path.c_str(), true, &f)) {
+  if (OsLookAtPath(path.c_str(), true, &f)) {
     look.folder = S_ISDIR(f.mode);
     look.volume = f.volume;
     look.index = f.index;
@@ -27,15 +27,9 @@ bool PlaceKey::operator<(const PlaceKey& o) const {
 }
 
 PlaceKey KeyOf(FolderCache* cache, const std::string& target) {
-  const FolderLook& folder = LookAtFolder(cache, FolderPart(target));
+  const FolderLook& folder = LookAtFolder(cache, OsFolderOf(target));
   if (!folder.folder) return PlaceKey{0, 0, target};
   return PlaceKey{folder.volume, folder.index, LastPart(target)};
-}
-
-std::string FolderPart(const std::string& target) {
-  const size_t slash = target.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : target.substr(0, slash);
 }
 
 std::string LastPart(const std::string& target) {

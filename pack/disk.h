@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "platform/posix_paths.h"
+
 // How a folder on the way to a target stands.
 struct FolderLook {
   int error;    // errno of looking at it (through links); 0 when something is there
@@ -31,9 +33,8 @@ struct PlaceKey {
 };
 PlaceKey KeyOf(FolderCache* cache, const std::string& target);
 
-// The folder part of `target` as it is looked up ("." when it has none, "/"
-// at the root), and its last component ("" when it ends in "/").
-std::string FolderPart(const std::string& target);
+// The last component of `target` ("" when it ends in "/"); its folder is
+// OsFolderOf(target).
 std::string LastPart(const std::string& target);
 
 #endif  // PACK_DISK_H

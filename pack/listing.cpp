@@ -15,13 +15,13 @@ namespace {
 const size_t kPiece = 1 << 18;
 
 // The error stream, with the progress line cleared off the terminal first.
-FILE* Say(PackageIn* in, FILE* err) {
+FILE* ClearedErrorStream(PackageIn* in, FILE* err) {
   if (in->progress) ClearProgress(in->progress);
   return err;
 }
 
 bool CannotRead(PackageIn* in, FILE* err) {
-  fprintf(Say(in, err), "pack: cannot read %s: %s\n", Escaped(in->name).c_str(), strerror(errno));
+  fprintf(ClearedErrorStream(in, err), "pack: cannot read %s: %s\n", Escaped(in->name).c_str(), strerror(errno));
   return false;
 }
 
@@ -36,14 +36,14 @@ bool TakeHead(PackageIn* in, FILE* err) {
   size_t got = 0;
   if (ReadField(in->stream, &magic, &got) == kFormatFailed) return CannotRead(in, err);
   if (got < 4) {
-    fprintf(Say(in, err),
+    fprintf(ClearedErrorStream(in, err),
             "pack: not a package: the stream ends after %zu of the 4 bytes of its magic\n", got);
     return false;
   }
   if (magic != kPackageMagic) {
     unsigned char field[4];
     EncodeLe32(magic, field);
-    fprintf(Say(in, err),
+    fprintf(ClearedErrorStream(in, err),
             "pack: not a package: it begins %02X %02X %02X %02X, not %02X %02X %02X %02X\n",
             field[0], field[1], field[2], field[3], kPackageMagic & 0xFF, kPackageMagic >> 8 & 0xFF,
             kPackageMagic >> 16 & 0xFF, kPackageMagic >> 24);
@@ -51,12 +51,12 @@ bool TakeHead(PackageIn* in, FILE* err) {
   }
   if (ReadField(in->stream, &in->count, &got) == kFormatFailed) return CannotRead(in, err);
   if (got < 4) {
-    fprintf(Say(in, err), "pack: the stream ends after %zu of the 4 bytes of the entry count\n",
+    fprintf(ClearedErrorStream(in, err), "pack: the stream ends after %zu of the 4 bytes of the entry count\n",
             got);
     return false;
   }
   if (in->count == 0) {
-    fputs("pack: the entry count is 0; a package holds at least 1 entry\n", Say(in, err));
+    fputs("pack: the entry count is 0; a package holds at least 1 entry\n", ClearedErrorStream(in, err));
     return false;
   }
   Count(in, 8);
@@ -71,17 +71,17 @@ bool TakeHeader(PackageIn* in, uint32_t index, EntryHeader* header, FILE* err) {
     case kFormatFailed:
       return CannotRead(in, err);
     case kFormatEnded:
-      fprintf(Say(in, err), "pack: the stream ends after %u of the %u entries it declares\n",
+      fprintf(ClearedErrorStream(in, err), "pack: the stream ends after %u of the %u entries it declares\n",
               index - 1, in->count);
       return false;
     case kFormatNameTooLong:
-      fprintf(Say(in, err), "pack: entry %u of %u: no NUL ends its name within %u bytes\n", index,
+      fprintf(ClearedErrorStream(in, err), "pack: entry %u of %u: no NUL ends its name within %u bytes\n", index,
               in->count, kNameField);
       return false;
     case kFormatCut:
       break;
   }
-  fprintf(Say(in, err), "pack: entry %u of %u: the stream ends inside its header\n", index,
+  fprintf(ClearedErrorStream(in, err), "pack: entry %u of %u: the stream ends inside its header\n", index,
           in->count);
   return false;
 }
@@ -100,7 +100,7 @@ bool TakeContent(PackageIn* in, uint32_t index, const EntryHeader& header, TakeD
     if (got < want) break;
   }
   if (left == 0) return true;
-  fprintf(Say(in, err),
+  fprintf(ClearedErrorStream(in, err),
           "pack: entry %u of %u (%s): the stream ends after %u of its %u data bytes\n", index,
           in->count, Escaped(header.name).c_str(), header.size - left, header.size);
   return false;
@@ -118,7 +118,7 @@ bool TakeTail(PackageIn* in, FILE* err) {
     extra += got;
   if (r == kFormatFailed) return CannotRead(in, err);
   if (extra > 0)
-    fprintf(Say(in, err), "pack: warning: %llu bytes follow the last entry; unpack ignores them\n",
+    fprintf(ClearedErrorStream(in, err), "pack: warning: %llu bytes follow the last entry; unpack ignores them\n",
             extra);
   return true;
 }

@@ -10,15 +10,15 @@
 #include "pack/names.h"
 
 Removal LookAtRemoval(const std::string& path, bool entryFile) {
-  const std::string folder = FolderPart(path);
+  const std::string folder = OsFolderOf(path);
   PathFlags in = {}, at = {};
-  if (LookAtFlags(folder.c_str(), &in) && (in.immutable || in.appendOnly))
+  if (OsLookAtFlags(folder.c_str(), &in) && (in.immutable || in.appendOnly))
     return Removal{kFlags, "its folder " + Escaped(folder) + " is " +
                                (in.immutable ? "immutable (chattr +i)" : "append-only (chattr +a)")};
   if (entryFile) return Removal{kFree, std::string()};
-  if (!MayRemove(path.c_str()))
+  if (!OsMayRemove(path.c_str()))
     return Removal{kRights, std::string("this user may not remove it: ") + strerror(errno)};
-  if (!LookAtFlags(path.c_str(), &at)) return Removal{kFree, std::string()};
+  if (!OsLookAtFlags(path.c_str(), &at)) return Removal{kFree, std::string()};
   if (at.immutable) return Removal{kFlags, "it is immutable (chattr +i)"};
   if (at.appendOnly) return Removal{kFlags, "it is append-only (chattr +a)"};
   if (at.mountPoint) return Removal{kMounted, "a file system is mounted on it"};
@@ -31,12 +31,12 @@ Removal LookAtRemoval(const std::string& path, bool entryFile) {
 Running ProgramRunsFrom(const PathFacts& f) {
   if (!S_ISREG(f.mode) || !(f.mode & 0111)) return kNotRunning;
   std::vector<std::string> entries;
-  if (!ListFolder("/proc", &entries)) return kUnseen;
+  if (!OsListFolder("/proc", &entries)) return kUnseen;
   Running seen = kNotRunning;
   for (const std::string& pid : entries) {
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
     PathFacts program;
-    if (LookAtPath(("/proc/" + pid + "/exe").c_str(), true, &program)) {
+    if (OsLookAtPath(("/proc/" + pid + "/exe").c_str(), true, &program)) {
       if (program.volume == f.volume && program.index == f.index) return kRunning;
     } else if (errno == EACCES || errno == EPERM) {
       seen = kUnseen;

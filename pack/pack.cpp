@@ -157,11 +157,11 @@ int ReadPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
   int fd = -1;
   if (!o.paths.empty()) {
     package.name = o.paths[0].path.c_str();
-    fd = OpenToRead(package.name);
-    package.stream = fd < 0 ? nullptr : StreamOver(fd, "rb");
+    fd = OsOpenToRead(package.name);
+    package.stream = fd < 0 ? nullptr : OsStreamOver(fd, "rb");
     if (!package.stream) {
       fprintf(err, "pack: cannot read %s: %s\n", Escaped(package.name).c_str(), strerror(errno));
-      if (fd >= 0) CloseFile(fd);
+      if (fd >= 0) OsCloseFile(fd);
       return kFailed;
     }
   } else if (isatty(fileno(in))) {
@@ -170,7 +170,7 @@ int ReadPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
   }
   // The progress line counts toward the package's size, when it is a file.
   PathFacts f;
-  const bool sized = LookAtFile(fd >= 0 ? fd : fileno(in), &f) && S_ISREG(f.mode);
+  const bool sized = OsLookAtFile(fd >= 0 ? fd : fileno(in), &f) && S_ISREG(f.mode);
   Progress progress;
   StartProgress(&progress, err, o.quiet, sized ? f.size : 0);
   package.progress = &progress;

@@ -1,4 +1,4 @@
-// The plan's report: the entries' verdicts (verdict.cpp), the folders, the
+// The plan's report: the entries' verdicts (plan_entry.cpp), the folders, the
 // space the install needs and what unpack would end with.
 #include "pack/plan.h"
 
@@ -8,7 +8,7 @@
 
 #include "pack/names.h"
 #include "pack/options.h"
-#include "pack/verdict.h"
+#include "pack/plan_entry.h"
 #include "platform/posix_tool.h"
 
 namespace {
@@ -65,7 +65,7 @@ void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
           "  (the most the install takes at once, one entry at a time: each staged copy beside its "
           "old file, in blocks of %lu bytes)\n",
           space.block);
-  if (Privileged() || d.volume.available >= d.volume.free) return;
+  if (OsPrivileged() || d.volume.available >= d.volume.free) return;
   fprintf(out,
           "free space for this user: %llu of the %llu bytes free; Vellomar counts them all, the "
           "rest is kept for root\n",

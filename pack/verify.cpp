@@ -57,7 +57,7 @@ void CompareSome(Comparison* c, const char* bytes, size_t n) {
   n = n < sizeof mine ? n : sizeof mine;
   size_t got = 0;
   while (got < n) {
-    const long r = ReadSome(c->fd, mine + got, n - got);
+    const long r = OsReadSome(c->fd, mine + got, n - got);
     if (r < 0) c->error = errno;
     if (r <= 0) break;
     got += (size_t)r;
@@ -100,10 +100,10 @@ int OpenStaged(const std::string& target, uint32_t size, Staged* staged,
   const std::string path = target + "TMP";
   *staged = kNoFile;
   // A staged copy is a file; a folder of that name is none of unpack's.
-  if (!LookAtPath(path.c_str(), false, &f) || !S_ISREG(f.mode)) return -1;
+  if (!OsLookAtPath(path.c_str(), false, &f) || !S_ISREG(f.mode)) return -1;
   *staged = kNamedLike;
   *stagedSize = f.size;
-  return f.size <= size ? OpenToRead(path.c_str()) : -1;
+  return f.size <= size ? OsOpenToRead(path.c_str()) : -1;
 }
 
 // What the comparison of the staged copy's name found: the entry's bytes,
@@ -125,7 +125,7 @@ const char* NotAFile(mode_t mode) {
 // open on it when the bytes are to be compared.
 void LookAtTarget(const EntryHeader& h, Checked* c, int* fd) {
   PathFacts f;
-  if (!LookAtPath(c->target.c_str(), false, &f)) {
+  if (!OsLookAtPath(c->target.c_str(), false, &f)) {
     c->finding = errno == ENOENT || errno == ENOTDIR ? kMissing : kUnreadable;
     c->detail = c->finding == kMissing ? "" : strerror(errno);
   } else if (!S_ISREG(f.mode)) {
@@ -135,7 +135,7 @@ void LookAtTarget(const EntryHeader& h, Checked* c, int* fd) {
     c->finding = kDiffers;
     c->detail =
         std::to_string(f.size) + " bytes installed, " + std::to_string(h.size) + " in the package";
-  } else if ((*fd = OpenToRead(c->target.c_str())) < 0) {
+  } else if ((*fd = OsOpenToRead(c->target.c_str())) < 0) {
     c->finding = kUnreadable;
     c->detail = strerror(errno);
   }
@@ -152,11 +152,11 @@ bool CheckEntry(PackageIn* in, uint32_t index, const EntryHeader& h, Checked* c,
   const bool read = TakeContent(in, index, h, open ? CompareBoth : nullptr, &both, err);
   if (both.staged.fd >= 0) {
     c->staged = StagedFinding(both.staged, stagedSize);
-    CloseFile(both.staged.fd);
+    OsCloseFile(both.staged.fd);
   }
   const Comparison& compare = both.target;
   if (compare.fd < 0) return read;
-  CloseFile(compare.fd);
+  OsCloseFile(compare.fd);
   c->finding = compare.error ? kUnreadable : compare.differAt != kNone ? kDiffers : kSame;
   if (compare.error) c->detail = strerror(compare.error);
   if (compare.differAt != kNone)

@@ -82,7 +82,7 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
 bool AddFolder(const std::string& name, const std::string& path, std::vector<FolderId>* up,
                std::vector<Item>* items, FILE* err) {
   std::vector<std::string> children;
-  if (!ListFolder(path.c_str(), &children)) return CannotRead(path, err);
+  if (!OsListFolder(path.c_str(), &children)) return CannotRead(path, err);
   // Sorted, so that of two faults the same one is always reported.
   std::sort(children.begin(), children.end());
   for (const std::string& child : children)
@@ -114,7 +114,7 @@ bool FitsTheFormat(const std::string& name, const std::string& path, const PathF
 bool AddPath(const std::string& name, const std::string& path, std::vector<FolderId>* up,
              std::vector<Item>* items, FILE* err) {
   PathFacts f;
-  if (!LookAtPath(path.c_str(), true, &f)) return CannotRead(path, err);
+  if (!OsLookAtPath(path.c_str(), true, &f)) return CannotRead(path, err);
   if (S_ISDIR(f.mode)) {
     for (const FolderId& id : *up) {
       if (id.volume == f.volume && id.index == f.index) {
@@ -132,15 +132,15 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
     return false;
   }
   if (!FitsTheFormat(name, path, f, err)) return false;
-  const int fd = OpenToRead(path.c_str());
+  const int fd = OsOpenToRead(path.c_str());
   if (fd < 0) return CannotRead(path, err);
-  CloseFile(fd);
+  OsCloseFile(fd);
   items->push_back({name, path, (uint32_t)f.size, f.mode, f.volume, f.index});
   return true;
 }
 
 // The name as the package holds it.
-std::string Written(const Item& item, bool windows) {
+std::string NameInPackage(const Item& item, bool windows) {
   std::string name = item.name;
   if (windows) std::replace(name.begin(), name.end(), '/', '\\');
   return name;
@@ -173,9 +173,9 @@ void Warn(const Item& item, FILE* err) {
 // run stopped in between, does not leave this one as packed.
 void WarnOfStagedNames(const std::vector<Item>& items, bool windows, FILE* err) {
   std::set<std::string> names, warned;
-  for (const Item& item : items) names.insert(Written(item, windows));
+  for (const Item& item : items) names.insert(NameInPackage(item, windows));
   for (const Item& item : items) {
-    const std::string name = Written(item, windows);
+    const std::string name = NameInPackage(item, windows);
     const std::string other = name.substr(0, name.size() - 3);
     if (name.size() <= 3 || name.compare(other.size(), 3, "TMP") != 0 || !names.count(other) ||
         !warned.insert(name).second)
@@ -192,8 +192,8 @@ void WarnOfStagedNames(const std::vector<Item>& items, bool windows, FILE* err) 
 bool ReadList(const Source& list, bool nul, FILE* in, std::vector<Source>* paths, FILE* err) {
   const bool standardInput = list.path == "-";
   const std::string where = standardInput ? list.path : LookedUp(list);
-  const int fd = standardInput ? -1 : OpenToRead(where.c_str());
-  FILE* f = standardInput ? in : fd < 0 ? nullptr : StreamOver(fd, "rb");
+  const int fd = standardInput ? -1 : OsOpenToRead(where.c_str());
+  FILE* f = standardInput ? in : fd < 0 ? nullptr : OsStreamOver(fd, "rb");
   if (!f) return CannotRead(where, err);
   std::string text;
   static char piece[kPiece];
@@ -219,7 +219,7 @@ void Order(std::vector<Item>* items, bool windows, FILE* err) {
   std::vector<Item> kept;
   std::map<std::string, std::vector<size_t>> byName;  // the name as written -> its items in `kept`
   for (const Item& item : *items) {
-    const std::string written = Written(item, windows);
+    const std::string written = NameInPackage(item, windows);
     std::vector<size_t>& same = byName[written];
     if (std::any_of(same.begin(), same.end(), [&](size_t k) {
           return kept[k].volume == item.volume && kept[k].index == item.index;
@@ -240,7 +240,7 @@ void Order(std::vector<Item>* items, bool windows, FILE* err) {
 bool OutputIsAnInput(const char* output, const std::vector<Item>& items, FILE* err) {
   for (const std::string& out : {std::string(output), std::string(output) + ".partial"}) {
     PathFacts f;
-    if (!LookAtPath(out.c_str(), true, &f) || !S_ISREG(f.mode)) continue;
+    if (!OsLookAtPath(out.c_str(), true, &f) || !S_ISREG(f.mode)) continue;
     for (const Item& item : items) {
       if (item.volume == f.volume && item.index == f.index) {
         fprintf(err, "pack: the output %s is also an input (%s); nothing was written\n",
@@ -301,21 +301,21 @@ bool PutLe32(PackageOut* out, uint32_t v, FILE* err) {
 // file whose content no longer matches the size it had when it was checked
 // is a failure.
 bool PutEntry(PackageOut* out, const Item& item, bool windows, FILE* err) {
-  const int fd = OpenToRead(item.path.c_str());
+  const int fd = OsOpenToRead(item.path.c_str());
   if (fd < 0) return ClearProgress(&out->progress), CannotRead(item.path, err);
-  const std::string name = Written(item, windows);
+  const std::string name = NameInPackage(item, windows);
   bool ok = PutLe32(out, item.size, err) && Put(out, name.c_str(), name.size() + 1, err);
   uint64_t total = 0;
   static char piece[kPiece];
   while (ok) {
-    const long n = ReadSome(fd, piece, sizeof piece);
+    const long n = OsReadSome(fd, piece, sizeof piece);
     if (n < 0) ok = (ClearProgress(&out->progress), CannotRead(item.path, err));
     if (n <= 0) break;
     total += (uint64_t)n;
     if (total > item.size) break;
     ok = Put(out, piece, (size_t)n, err);
   }
-  CloseFile(fd);
+  OsCloseFile(fd);
   if (ok && total != item.size) {
     ClearProgress(&out->progress);
     fprintf(err, "pack: %s changed while being packed (its size was %u bytes)\n", Escaped(item.path).c_str(),
@@ -352,17 +352,17 @@ bool PutPackage(PackageOut* out, const std::vector<Item>& items, const Options& 
 // or FIFO (such as /dev/null) is written in place: there is nothing to rename.
 bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* listing, FILE* err) {
   PathFacts f;
-  const bool inPlace = LookAtPath(o.output, true, &f) && !S_ISREG(f.mode);
+  const bool inPlace = OsLookAtPath(o.output, true, &f) && !S_ISREG(f.mode);
   const std::string target = inPlace ? o.output : std::string(o.output) + ".partial";
-  const int fd = CreateToWrite(target.c_str());
-  PackageOut out = {fd < 0 ? nullptr : StreamOver(fd, "wb"), target.c_str(), Progress()};
+  const int fd = OsCreateToWrite(target.c_str());
+  PackageOut out = {fd < 0 ? nullptr : OsStreamOver(fd, "wb"), target.c_str(), Progress()};
   if (!out.stream) {
     fprintf(err, "pack: cannot create %s: %s\n", Escaped(target).c_str(), strerror(errno));
-    if (fd >= 0) CloseFile(fd);
+    if (fd >= 0) OsCloseFile(fd);
     return false;
   }
   bool ok = PutPackage(&out, items, o, listing, err);
-  if (ok && !inPlace && !FlushFile(fd)) {
+  if (ok && !inPlace && !OsFlushFile(fd)) {
     fprintf(err, "pack: cannot write %s: %s\n", Escaped(target).c_str(), strerror(errno));
     ok = false;
   }
@@ -371,12 +371,12 @@ bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* list
     ok = false;
   }
   if (inPlace) return ok;
-  if (ok && !RenameFile(target.c_str(), o.output)) {
+  if (ok && !OsRenameFile(target.c_str(), o.output)) {
     fprintf(err, "pack: cannot rename %s to %s: %s\n", Escaped(target).c_str(), Escaped(o.output).c_str(),
               strerror(errno));
     ok = false;
   }
-  if (!ok) RemoveFile(target.c_str());
+  if (!ok) OsRemoveFile(target.c_str());
   return ok;
 }
 

@@ -76,9 +76,4 @@ struct PosixCalls {
 // The table in use. Tests save a copy, change a member, and restore it.
 extern PosixCalls g_posix;
 
-// Maps an errno value to the Win32 error number the same failure gives on
-// Windows. `path`, when given, tells ENOENT on a missing directory of the
-// path (ERROR_PATH_NOT_FOUND) from a missing last component.
-unsigned MapErrno(int err, const char* path);
-
 #endif  // PLATFORM_POSIX_CALLS_H

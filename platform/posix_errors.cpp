@@ -1,5 +1,6 @@
-// Win32 error numbers over POSIX: errno mapped once, here, through one
-// table, and the thread's last-error code.
+// Win32 error numbers over POSIX: errno mapped once, through one table, by
+// the call that fails (see Fail), and the thread's last-error code, which
+// holds the mapped number.
 #include <errno.h>
 #include <stdint.h>
 #include <string.h>
@@ -9,13 +10,8 @@
 
 namespace {
 
+// The code as the failing call stored it, already mapped.
 thread_local DWORD t_lastError = ERROR_SUCCESS;
-// A missing path is ERROR_FILE_NOT_FOUND or, when a folder on the way is
-// missing, ERROR_PATH_NOT_FOUND. Telling them apart costs a stat of the
-// parent, which is paid only when the code is asked for: a presence test of
-// a new file stays one lstat.
-thread_local bool t_missingPending = false;
-thread_local char t_missingPath[4096];
 
 // errno to Win32 error number, one row per code. Anything not listed maps to
 // ERROR_GEN_FAILURE.
@@ -37,18 +33,40 @@ const struct {
     {ENOTSUP, ERROR_NOT_SUPPORTED},
 };
 
+// True when `path` has a folder part (not a name at the root, nor a name
+// without a folder) and that folder is missing: a stat of it tells.
+bool FolderMissing(const char* path) {
+  const char* last = posix_layer::LastComponent(path);
+  if (last <= path + 1) return false;
+  char parent[4096];
+  const size_t n = (size_t)(last - path - 1);
+  if (n >= sizeof parent) return false;
+  memcpy(parent, path, n);
+  parent[n] = '\0';
+  struct stat st;
+  return g_posix.stat(parent, &st) != 0;
+}
+
+// The code of ENOENT for `path`, a folder on its way missing or not: the
+// empty path names nothing at all, and a missing folder is
+// ERROR_PATH_NOT_FOUND, as on Windows.
+DWORD MissingCode(const char* path, bool folderMissing) {
+  if (*path == '\0') return ERROR_PATH_NOT_FOUND;
+  const char* last = posix_layer::LastComponent(path);
+  return last > path + 1 && folderMissing ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace
 
 namespace posix_layer {
 
 BOOL Fail(int err, const char* path) {
-  if (err == ENOENT && path && strlen(path) < sizeof t_missingPath) {
-    strcpy(t_missingPath, path);
-    t_missingPending = true;
-    t_lastError = ERROR_FILE_NOT_FOUND;
-    return FALSE;
-  }
   SetLastError(MapErrno(err, path));
+  return FALSE;
+}
+
+BOOL FailCreating(int err, const char* path) {
+  SetLastError(err == ENOENT ? MissingCode(path, true) : MapErrno(err, path));
   return FALSE;
 }
 
@@ -66,38 +84,12 @@ const char* LastComponent(const char* path) {
 }  // namespace posix_layer
 
 unsigned MapErrno(int err, const char* path) {
-  // An empty path names nothing at all, as on Windows.
-  if (err == ENOENT && path && *path == '\0') return ERROR_PATH_NOT_FOUND;
-  if (err == ENOENT && path) {
-    // A missing directory on the way is ERROR_PATH_NOT_FOUND, as on Windows.
-    const char* last = posix_layer::LastComponent(path);
-    if (last > path + 1) {
-      char parent[4096];
-      size_t n = (size_t)(last - path - 1);
-      if (n < sizeof parent) {
-        memcpy(parent, path, n);
-        parent[n] = '\0';
-        struct stat st;
-        if (g_posix.stat(parent, &st) != 0) return ERROR_PATH_NOT_FOUND;
-      }
-    }
-    return ERROR_FILE_NOT_FOUND;
-  }
+  if (err == ENOENT && path) return MissingCode(path, *path != '\0' && FolderMissing(path));
   for (const auto& row : kErrnoTable)
     if (row.err == err) return row.code;
   return ERROR_GEN_FAILURE;
 }
 
-DWORD GetLastError(void) {
-  if (t_missingPending) {
-    t_lastError = MapErrno(ENOENT, t_missingPath);
-    t_missingPending = false;
-  }
-  return t_lastError;
-}
+DWORD GetLastError(void) { return t_lastError; }
 
-void SetLastError(DWORD code) {
-  t_lastError = code;
-  t_missingPending = false;
-}
-
+void SetLastError(DWORD code) { t_lastError = code; }

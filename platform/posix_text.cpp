@@ -21,7 +21,7 @@ int _setmode(int fd, int mode) {
 
 int _fileno(FILE* stream) { return fileno(stream); }
 
-void PrepareProcess(void) {
+void OsPrepareProcess(void) {
   for (int fd = 0; fd <= 2; ++fd) {
     if (g_posix.descriptor_flags(fd) != -1 || errno != EBADF) continue;
     // The lowest free number is taken: this one, as the ones below are open.
@@ -63,7 +63,7 @@ ssize_t WriteTranslated(void* cookie, const char* data, size_t count) {
 
 }  // namespace
 
-FILE* OpenTextStream(FILE* stream) {
+FILE* OsOpenTextStream(FILE* stream) {
   int fd = fileno(stream);
   if (fd < 0) return nullptr;
   fflush(stream);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/posix_calls.h"
+#include "platform/posix_paths.h"
 
 namespace {
 
@@ -24,17 +25,8 @@ void FactsOf(const struct stat& st, PathFacts* facts) {
   facts->index = (unsigned long long)st.st_ino;
 }
 
-// The folder that holds `path`: all before its last "/", "/" for a name at
-// the root, "." for a name without a folder.
-std::string FolderOf(const char* path) {
-  const char* slash = strrchr(path, '/');
-  if (!slash) return ".";
-  if (slash == path) return "/";
-  return std::string(path, (size_t)(slash - path));
-}
-
 ssize_t ReadCookie(void* cookie, char* data, size_t n) {
-  return ReadSome((int)(intptr_t)cookie, data, n);
+  return OsReadSome((int)(intptr_t)cookie, data, n);
 }
 
 ssize_t WriteCookie(void* cookie, const char* data, size_t n) {
@@ -55,14 +47,14 @@ int CloseCookie(void* cookie) { return g_posix.close((int)(intptr_t)cookie); }
 
 }  // namespace
 
-bool LookAtPath(const char* path, bool follow, PathFacts* facts) {
+bool OsLookAtPath(const char* path, bool follow, PathFacts* facts) {
   struct stat st;
   if ((follow ? g_posix.stat : g_posix.lstat)(path, &st) != 0) return false;
   FactsOf(st, facts);
   return true;
 }
 
-bool LookAtFlags(const char* path, PathFlags* flags) {
+bool OsLookAtFlags(const char* path, PathFlags* flags) {
   struct statx st;
   if (g_posix.statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &st) != 0) return false;
   flags->immutable = (st.stx_attributes & STATX_ATTR_IMMUTABLE) != 0;
@@ -72,19 +64,19 @@ bool LookAtFlags(const char* path, PathFlags* flags) {
     return true;
   }
   struct stat folder;
-  flags->mountPoint = g_posix.stat(FolderOf(path).c_str(), &folder) == 0 &&
+  flags->mountPoint = g_posix.stat(OsFolderOf(path).c_str(), &folder) == 0 &&
                       makedev(st.stx_dev_major, st.stx_dev_minor) != folder.st_dev;
   return true;
 }
 
-bool LookAtFile(int fd, PathFacts* facts) {
+bool OsLookAtFile(int fd, PathFacts* facts) {
   struct stat st;
   if (g_posix.fstat(fd, &st) != 0) return false;
   FactsOf(st, facts);
   return true;
 }
 
-bool ListFolder(const char* path, std::vector<std::string>* names) {
+bool OsListFolder(const char* path, std::vector<std::string>* names) {
   DIR* dir = g_posix.opendir(path);
   if (!dir) return false;
   for (;;) {
@@ -99,24 +91,24 @@ bool ListFolder(const char* path, std::vector<std::string>* names) {
   return readError == 0;
 }
 
-int OpenToRead(const char* path) { return g_posix.open(path, O_RDONLY | O_CLOEXEC, 0); }
+int OsOpenToRead(const char* path) { return g_posix.open(path, O_RDONLY | O_CLOEXEC, 0); }
 
-int CreateToWrite(const char* path) {
+int OsCreateToWrite(const char* path) {
   return g_posix.open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 }
 
-long ReadSome(int fd, void* data, size_t n) {
+long OsReadSome(int fd, void* data, size_t n) {
   for (;;) {
     const ssize_t got = g_posix.read(fd, data, n);
     if (got >= 0 || errno != EINTR) return (long)got;
   }
 }
 
-bool FlushFile(int fd) { return g_posix.fsync(fd) == 0; }
+bool OsFlushFile(int fd) { return g_posix.fsync(fd) == 0; }
 
-bool CloseFile(int fd) { return g_posix.close(fd) == 0; }
+bool OsCloseFile(int fd) { return g_posix.close(fd) == 0; }
 
-FILE* StreamOver(int fd, const char* mode) {
+FILE* OsStreamOver(int fd, const char* mode) {
   cookie_io_functions_t io = {};
   if (mode[0] == 'r')
     io.read = ReadCookie;
@@ -129,20 +121,20 @@ FILE* StreamOver(int fd, const char* mode) {
   return stream;
 }
 
-bool RenameFile(const char* from, const char* to) { return g_posix.rename(from, to) == 0; }
+bool OsRenameFile(const char* from, const char* to) { return g_posix.rename(from, to) == 0; }
 
-bool RemoveFile(const char* path) { return g_posix.unlink(path) == 0; }
+bool OsRemoveFile(const char* path) { return g_posix.unlink(path) == 0; }
 
-bool MakeFolder(const char* path) { return g_posix.mkdir(path, 0777) == 0; }
+bool OsMakeFolder(const char* path) { return g_posix.mkdir(path, 0777) == 0; }
 
-bool MayCreateIn(const char* folder) { return g_posix.access(folder, W_OK | X_OK) == 0; }
+bool OsMayCreateIn(const char* folder) { return g_posix.access(folder, W_OK | X_OK) == 0; }
 
-bool MayWrite(const char* path) { return g_posix.access(path, W_OK) == 0; }
+bool OsMayWrite(const char* path) { return g_posix.access(path, W_OK) == 0; }
 
-bool MayRemove(const char* path) {
-  const std::string folder = FolderOf(path);
+bool OsMayRemove(const char* path) {
+  const std::string folder = OsFolderOf(path);
   struct stat in, file;
-  if (!MayCreateIn(folder.c_str()) || g_posix.stat(folder.c_str(), &in) != 0 ||
+  if (!OsMayCreateIn(folder.c_str()) || g_posix.stat(folder.c_str(), &in) != 0 ||
       g_posix.lstat(path, &file) != 0)
     return false;
   const uid_t self = g_posix.geteuid();
@@ -153,7 +145,7 @@ bool MayRemove(const char* path) {
   return true;
 }
 
-bool LookAtVolume(const char* path, VolumeFacts* facts) {
+bool OsLookAtVolume(const char* path, VolumeFacts* facts) {
   struct statvfs st;
   if (g_posix.statvfs(path, &st) != 0) return false;
   facts->readOnly = (st.f_flag & ST_RDONLY) != 0;
@@ -167,4 +159,4 @@ bool LookAtVolume(const char* path, VolumeFacts* facts) {
   return true;
 }
 
-bool Privileged() { return g_posix.geteuid() == 0; }
+bool OsPrivileged() { return g_posix.geteuid() == 0; }

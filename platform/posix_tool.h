@@ -1,7 +1,8 @@
 // The calls of pack, the Linux tool that makes, checks and plans packages:
 // POSIX in shape, each failure left in errno, and every one made through the
 // system-call table (posix_calls.h), so that the tests that swap the table
-// reach pack as they reach unpack. Only the Linux build has them.
+// reach pack as they reach unpack. Only the Linux build has them. They are
+// this project's own, named with the prefix Os as those of os.h are.
 #ifndef PLATFORM_POSIX_TOOL_H
 #define PLATFORM_POSIX_TOOL_H
 
@@ -25,7 +26,7 @@ struct PathFacts {
 
 // Looks at `path`, through a symbolic link in its last component when
 // `follow`. False, with errno, when nothing can be seen there.
-bool LookAtPath(const char* path, bool follow, PathFacts* facts);
+bool OsLookAtPath(const char* path, bool follow, PathFacts* facts);
 
 // What forbids a change at a path whatever its permission bits, root's
 // too, as statx tells it (a link in its last component is not followed).
@@ -39,47 +40,52 @@ struct PathFlags {
 // does not report the flags has none set. A kernel older than 5.8 does not
 // report mount points: `path` is then taken for one when it lies on another
 // volume than its folder, and a file mounted from its own volume is missed.
-bool LookAtFlags(const char* path, PathFlags* flags);
-// The same for an open file.
-bool LookAtFile(int fd, PathFacts* facts);
+bool OsLookAtFlags(const char* path, PathFlags* flags);
+// Looks at an open file; false, with errno, when it cannot be looked at.
+bool OsLookAtFile(int fd, PathFacts* facts);
 
 // Adds the names in the folder `path` but "." and ".." to `names`, in the
 // order the folder gives them. False, with errno, when it cannot be read.
-bool ListFolder(const char* path, std::vector<std::string>* names);
+bool OsListFolder(const char* path, std::vector<std::string>* names);
 
 // Open a file for reading, or create one (or empty an existing one) for
 // writing. -1, with errno, on failure.
-int OpenToRead(const char* path);
-int CreateToWrite(const char* path);
+int OsOpenToRead(const char* path);
+int OsCreateToWrite(const char* path);
 // Reads up to `n` bytes (again when a signal interrupts): the number read,
 // 0 at the end, -1 with errno.
-long ReadSome(int fd, void* data, size_t n);
-// Brings the file's content to stable storage (fsync).
-bool FlushFile(int fd);
-bool CloseFile(int fd);
+long OsReadSome(int fd, void* data, size_t n);
+// Brings the file's content to stable storage (fsync); false, with errno,
+// when it cannot.
+bool OsFlushFile(int fd);
+// Closes `fd`; false, with errno, when the close reports a failure.
+bool OsCloseFile(int fd);
 // A stdio stream ("rb" or "wb") whose reads or writes go to `fd` through
 // the table; closing the stream closes `fd`. Null, with errno, on failure.
-FILE* StreamOver(int fd, const char* mode);
+FILE* OsStreamOver(int fd, const char* mode);
 
-// Renames `from` to `to`, replacing a file that stands at `to`.
-bool RenameFile(const char* from, const char* to);
-bool RemoveFile(const char* path);
-bool MakeFolder(const char* path);
+// Renames `from` to `to`, replacing a file that stands at `to`; false, with
+// errno, on failure.
+bool OsRenameFile(const char* from, const char* to);
+// Removes the name `path` (unlink); false, with errno, on failure.
+bool OsRemoveFile(const char* path);
+// Makes the folder `path`; false, with errno, on failure.
+bool OsMakeFolder(const char* path);
 
 // What unpack will meet, asked before it runs. Each answers for this
 // process's effective ids and false, with errno, for "no".
 
 // This process may create and remove entries in `folder`: it may write and
 // search there, on a volume mounted for writing (EROFS when it is not).
-bool MayCreateIn(const char* folder);
+bool OsMayCreateIn(const char* folder);
 // It may open the existing `path` for writing.
-bool MayWrite(const char* path);
+bool OsMayWrite(const char* path);
 // It may remove `path`, or rename another file over it: it may create in
 // the folder, and in a folder with the sticky bit (/tmp) it owns the file
 // or the folder, or is root (EPERM otherwise).
-bool MayRemove(const char* path);
+bool OsMayRemove(const char* path);
 
-// The volume that holds `path`.
+// The volume that holds `path`, as OsLookAtVolume tells it.
 struct VolumeFacts {
   bool readOnly;
   unsigned long blockSize;
@@ -90,10 +96,11 @@ struct VolumeFacts {
   unsigned long long freeInodes;
   bool noDevices;                // mounted nodev: no device on it may be opened
 };
-bool LookAtVolume(const char* path, VolumeFacts* facts);
+// Looks at the volume that holds `path`; false, with errno, when it cannot.
+bool OsLookAtVolume(const char* path, VolumeFacts* facts);
 
-// True when this process is root: it may use the bytes a volume keeps for
-// root, and permission bits do not stop it.
-bool Privileged();
+// True when this process is root, false otherwise; cannot fail. Root may
+// use the bytes a volume keeps for root, and permission bits do not stop it.
+bool OsPrivileged();
 
 #endif  // PLATFORM_POSIX_TOOL_H

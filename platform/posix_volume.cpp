@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <string>
+
 #include "platform/posix_internal.h"
+#include "platform/posix_paths.h"
 #include "platform/wildcard.h"
 
 using namespace posix_layer;
@@ -27,35 +30,33 @@ HANDLE FoundEntry(LPWIN32_FIND_DATAA data, const char* name, mode_t mode) {
   return (HANDLE)&g_searchHandle;
 }
 
-// Copies the folder of `path`, whose last component starts at `last`, into
-// `dir` without its trailing separators ("/" stays, "" becomes "."). Fails
-// with ERROR_FILENAME_EXCED_RANGE when it does not fit.
-bool FolderOf(const char* path, const char* last, char dir[MAX_PATH + 1]) {
-  size_t n = (size_t)(last - path);
-  while (n > 1 && path[n - 1] == '/') --n;
-  if (n > MAX_PATH) {
+// Copies the folder of `path` into `dir` as Windows reads it: without the
+// separators that end it ("a//b" is in "a"; "/" stays). Fails with
+// ERROR_FILENAME_EXCED_RANGE when it does not fit.
+bool WindowsFolderOf(const char* path, char dir[MAX_PATH + 1]) {
+  std::string folder = OsFolderOf(path);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder.size() > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  if (n == 0)
-    strcpy(dir, ".");
-  else
-    snprintf(dir, MAX_PATH + 1, "%.*s", (int)n, path);
+  strcpy(dir, folder.c_str());
   return true;
 }
 
 HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA data) {
   char dir[MAX_PATH + 1];
-  if (!FolderOf(path, pattern, dir)) return INVALID_HANDLE_VALUE;
+  if (!WindowsFolderOf(path, dir)) return INVALID_HANDLE_VALUE;
   DIR* d = g_posix.opendir(dir);
   if (!d) {
     // A file where the folder should be is ERROR_DIRECTORY; a folder that
     // is missing, ERROR_PATH_NOT_FOUND.
+    const int err = errno;
     struct stat st;
-    if (errno == ENOTDIR && g_posix.stat(dir, &st) == 0 && !S_ISDIR(st.st_mode))
+    if (err == ENOTDIR && g_posix.stat(dir, &st) == 0 && !S_ISDIR(st.st_mode))
       SetLastError(ERROR_DIRECTORY);
     else
-      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : MapErrno(errno, dir));
+      SetLastError(err == ENOENT || err == ENOTDIR ? ERROR_PATH_NOT_FOUND : MapErrno(err, dir));
     return INVALID_HANDLE_VALUE;
   }
   HANDLE found = INVALID_HANDLE_VALUE;
@@ -73,8 +74,9 @@ HANDLE SearchDirectory(const char* path, const char* pattern, LPWIN32_FIND_DATAA
 }
 
 // The entry named `path`, whose last component starts at `last`, taken as
-// it is: one lstat.
-HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data) {
+// it is: one lstat. A `presence` test leaves ERROR_FILE_NOT_FOUND for a
+// missing name, without the look at its folder that tells a missing folder.
+HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data, bool presence) {
   struct stat st;
   if (*path == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -84,21 +86,20 @@ HANDLE FindEntry(const char* path, const char* last, LPWIN32_FIND_DATAA data) {
     // A name ending in a separator names no entry, as on Windows: not found
     // when the folder is there, its path not found when it is not.
     char folder[MAX_PATH + 1];
-    const bool there = FolderOf(path, last, folder) && g_posix.lstat(folder, &st) == 0;
+    const bool there = WindowsFolderOf(path, folder) && g_posix.lstat(folder, &st) == 0;
     SetLastError(there ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   // A plain name: one lstat.
   if (g_posix.lstat(path, &st) != 0) {
-    Fail(errno, path);
+    Fail(errno, presence ? nullptr : path);
     return INVALID_HANDLE_VALUE;
   }
   return FoundEntry(data, last, st.st_mode);
 }
 
-}  // namespace
-
-HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+// FindFirstFileA, or with `presence` the test of OsPathPresent.
+HANDLE Find(LPCSTR path, LPWIN32_FIND_DATAA data, bool presence) {
   const char* last = LastComponent(path);
   struct stat st;
   if (*path != '\0' && HasWildcard(last)) {
@@ -107,11 +108,17 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
     if (g_posix.lstat(path, &st) == 0) return FoundEntry(data, last, st.st_mode);
     return SearchDirectory(path, last, data);
   }
-  return FindEntry(path, last, data);
+  return FindEntry(path, last, data, presence);
 }
 
-BOOL EntryPresent(LPCSTR path) {
-  return FindEntry(path, LastComponent(path), nullptr) != INVALID_HANDLE_VALUE;
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) { return Find(path, data, false); }
+
+BOOL OsPathPresent(LPCSTR path) { return Find(path, nullptr, true) != INVALID_HANDLE_VALUE; }
+
+BOOL OsEntryPresent(LPCSTR path) {
+  return FindEntry(path, LastComponent(path), nullptr, true) != INVALID_HANDLE_VALUE;
 }
 
 BOOL FindClose(HANDLE find) {

@@ -31,6 +31,7 @@ struct Matcher {
   const char* n;
   size_t nLength;
   size_t lastDot;  // nLength when the name has no dot
+  bool (*compare)(char p, char c);
 
   bool At(size_t i, size_t j);
 };
@@ -39,10 +40,8 @@ struct Matcher {
 // The programs search from one thread.
 uint32_t g_answers[sizeof(SearchPattern::expression) + 1][kNameMax + 1];
 uint32_t g_call;
-unsigned long long g_steps;
 
 bool Matcher::At(size_t i, size_t j) {
-  ++g_steps;
   if (i == eLength) return j == nLength;
   uint32_t& answer = g_answers[i][j];
   if (answer >> 1 == g_call) return answer & 1;
@@ -69,8 +68,7 @@ bool Matcher::At(size_t i, size_t j) {
     else
       matches = j + 1 == nLength;
   } else {
-    const bool one = c == kOneOrNothing || c == n[j] || (c == kDotOrEnd && n[j] == '.');
-    matches = one && At(i + 1, j + 1);
+    matches = compare(c, n[j]) && At(i + 1, j + 1);
   }
   answer = g_call << 1 | (matches ? 1 : 0);
   return matches;
@@ -100,7 +98,16 @@ bool ReadPattern(const char* text, SearchPattern* pattern) {
   return true;
 }
 
+bool CharacterMatches(char p, char c) {
+  return p == kOneOrNothing || p == c || (p == kDotOrEnd && c == '.');
+}
+
 bool MatchesPattern(const SearchPattern& pattern, const char* name) {
+  return MatchesPatternWith(pattern, name, CharacterMatches);
+}
+
+bool MatchesPatternWith(const SearchPattern& pattern, const char* name,
+                        bool (*compare)(char p, char c)) {
   if (strcmp(name, "..") == 0) name = ".";
   const size_t nLength = strlen(name);
   if (nLength >= kNameMax) return false;
@@ -111,8 +118,6 @@ bool MatchesPattern(const SearchPattern& pattern, const char* name) {
   }
   const char* dot = strrchr(name, '.');
   Matcher m = {pattern.expression, pattern.length, name, nLength,
-               dot ? (size_t)(dot - name) : nLength};
+               dot ? (size_t)(dot - name) : nLength, compare};
   return m.At(0, 0);
 }
-
-unsigned long long MatchingSteps(void) { return g_steps; }

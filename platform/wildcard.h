@@ -28,8 +28,15 @@ bool ReadPattern(const char* text, SearchPattern* pattern);
 // grows with the product of their lengths at most.
 bool MatchesPattern(const SearchPattern& pattern, const char* name);
 
-// The steps matching has taken in this process: each is a pair of positions
-// in a pattern and a name looked at. Tests hold matching to its bound with it.
-unsigned long long MatchingSteps(void);
+// True when the pattern character `p`, as ReadPattern writes it, matches
+// the name character `c` where it stands for exactly one character.
+bool CharacterMatches(char p, char c);
+
+// MatchesPattern, each comparison of a pattern character with a name
+// character made by `compare`: CharacterMatches, or a wrapper around it
+// that counts the comparisons (each pair of positions is compared once at
+// most, so that the count bounds the work).
+bool MatchesPatternWith(const SearchPattern& pattern, const char* name,
+                        bool (*compare)(char p, char c));
 
 #endif  // PLATFORM_WILDCARD_H

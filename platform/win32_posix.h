@@ -107,7 +107,7 @@ BOOL FindClose(HANDLE find);
 // last component is never followed (ERROR_CANT_RESOLVE_FILENAME), and a pipe
 // or socket is refused (ERROR_ACCESS_DENIED). With OPEN_EXISTING and
 // FILE_FLAG_OPEN_REPARSE_POINT, a link there is opened itself, as Windows
-// opens a reparse point: a handle that tells what it is (GetHandleIdentity)
+// opens a reparse point: a handle that tells what it is (OsGetHandleIdentity)
 // and takes no write.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security, DWORD disposition,
                    DWORD flags, HANDLE templ);
@@ -121,7 +121,7 @@ BOOL CloseHandle(HANDLE handle);
 // The attribute word: FILE_ATTRIBUTE_DIRECTORY for a directory,
 // FILE_ATTRIBUTE_ARCHIVE for a file, with FILE_ATTRIBUTE_READONLY when the
 // owner may not write. Its upper bits also carry the permission bits, so that
-// setting one file's word on another copies its mode (see posix_files.cpp); only
+// setting one file's word on another copies its mode (see posix_attributes.cpp); only
 // read-only passes between a file and a directory. A symbolic link is not
 // followed: its word is FILE_ATTRIBUTE_REPARSE_POINT with the directory or
 // archive bit of what it points to, and setting a word on it changes nothing.

@@ -1,16 +1,18 @@
-// The few helpers the Windows build adds to KERNEL32 and the runtime.
-#include "platform/platform.h"
+// The routines of os.h on the Windows build, over KERNEL32 and the runtime.
+#include "platform/os.h"
 
 #include <string.h>
 
+#include "platform/win32.h"
+
 // The runtime's standard streams are in text mode already.
-FILE* OpenTextStream(FILE* stream) { return stream; }
+FILE* OsOpenTextStream(FILE* stream) { return stream; }
 
 // Windows has no broken-pipe signal, and a file it opens never takes the
 // place of a standard handle.
-void PrepareProcess(void) {}
+void OsPrepareProcess(void) {}
 
-HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
+HANDLE OsFileUnderStream(FILE* stream, unsigned long long* size) {
   const int fd = stream ? _fileno(stream) : -1;
   HANDLE file = fd < 0 ? INVALID_HANDLE_VALUE : (HANDLE)_get_osfhandle(fd);
   LARGE_INTEGER bytes;
@@ -21,20 +23,28 @@ HANDLE FileUnderStream(FILE* stream, unsigned long long* size) {
   return file;
 }
 
+BOOL OsPathPresent(LPCSTR path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return FALSE;
+  FindClose(search);
+  return TRUE;
+}
+
 // No Windows file name holds a wildcard: the pattern search finds the name.
 // The empty name and a folder's name with a separator after it name no file:
 // Windows finds nothing there, and neither does this test, whatever a layer
 // that stands in for Windows (Wine) answers.
-BOOL EntryPresent(LPCSTR path) {
+BOOL OsEntryPresent(LPCSTR path) {
   const size_t length = strlen(path);
   if (length == 0 || path[length - 1] == '/' || path[length - 1] == '\\') {
     SetLastError(length == 0 ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  return PathPresent(path);
+  return OsPathPresent(path);
 }
 
-BOOL RemoveLeftover(LPCSTR path) {
+BOOL OsRemoveLeftover(LPCSTR path) {
   // Opened as it stands, a link is never followed: the handle gives its own
   // attributes. Only a plain read-only file loses read-only, and
   // SetFileAttributesA and DeleteFileA act on a link itself, never on what
@@ -53,7 +63,7 @@ BOOL RemoveLeftover(LPCSTR path) {
   return DeleteFileA(path);
 }
 
-BOOL CutFileAt(HANDLE file, unsigned long long length) {
+BOOL OsCutFileAt(HANDLE file, unsigned long long length) {
   // A file no longer than that is left alone (Wine fails SetEndOfFile at
   // the file's own size on a full volume).
   LARGE_INTEGER size, at;
@@ -63,7 +73,7 @@ BOOL CutFileAt(HANDLE file, unsigned long long length) {
   return SetFilePointerEx(file, at, NULL, FILE_BEGIN) && SetEndOfFile(file);
 }
 
-BOOL PutInPlace(LPCSTR from, LPCSTR to) {
+BOOL OsPutInPlace(LPCSTR from, LPCSTR to) {
   const DWORD attributes = GetFileAttributesA(to);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
       !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
@@ -71,11 +81,11 @@ BOOL PutInPlace(LPCSTR from, LPCSTR to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-void CarryOwner(LPCSTR from, LPCSTR to, DWORD* attributes) { (void)from, (void)to, (void)attributes; }
+void OsCarryOwner(LPCSTR from, LPCSTR to, DWORD* attributes) { (void)from, (void)to, (void)attributes; }
 
 // Windows cannot give a removed name back to a file from its handle: the
 // name is not removed at all, and stays with what it holds.
-HANDLE RenewName(LPCSTR path, HANDLE* held) {
+HANDLE OsRenewName(LPCSTR path, HANDLE* held) {
   (void)path;
   CloseHandle(*held);
   *held = INVALID_HANDLE_VALUE;
@@ -83,15 +93,15 @@ HANDLE RenewName(LPCSTR path, HANDLE* held) {
   return INVALID_HANDLE_VALUE;
 }
 
-BOOL PutNameBack(LPCSTR path, HANDLE held) {
+BOOL OsPutNameBack(LPCSTR path, HANDLE held) {
   (void)path, (void)held;
   SetLastError(ERROR_NOT_SUPPORTED);
   return FALSE;
 }
 
-void EnlargePipeBuffer(FILE* stream) { (void)stream; }
+void OsEnlargePipeBuffer(FILE* stream) { (void)stream; }
 
-BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) {
+BOOL OsReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) {
   for (DWORD done = 0; done < size;) {
     OVERLAPPED at = {};
     at.Offset = (DWORD)(offset + done);
@@ -99,7 +109,7 @@ BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) 
     DWORD got = 0;
     if (!ReadFile(file, (BYTE*)data + done, size - done, &got, &at)) return FALSE;
     if (got == 0) {
-      SetLastError(ERROR_HANDLE_EOF);
+      SetLastError(kContentUnreadable);
       return FALSE;
     }
     done += got;
@@ -107,13 +117,13 @@ BOOL ReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) 
   return TRUE;
 }
 
-long long StreamTell(FILE* stream) { return _ftelli64(stream); }
+long long OsStreamTell(FILE* stream) { return _ftelli64(stream); }
 
-BOOL StreamSeek(FILE* stream, long long position) {
+BOOL OsStreamSeek(FILE* stream, long long position) {
   return _fseeki64(stream, position, SEEK_SET) == 0;
 }
 
-BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
+BOOL OsCopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
   // Windows copies between handles only through memory. The reads move the
   // source's file pointer, which the runtime's stream relies on: it is put
   // back afterwards. A read may bring fewer bytes than asked, and each is
@@ -129,10 +139,10 @@ BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size
     DWORD want = size < sizeof buffer ? size : (DWORD)sizeof buffer, got = 0;
     ok = SetFilePointerEx(from, at, NULL, FILE_BEGIN) && ReadFile(from, buffer, want, &got, NULL);
     if (ok && got == 0) {
-      SetLastError(ERROR_HANDLE_EOF);
+      SetLastError(kContentUnreadable);
       ok = FALSE;
     }
-    ok = ok && WriteAll(to, buffer, got);
+    ok = ok && OsWriteAll(to, buffer, got);
     offset += got;
     size -= got;
   }
@@ -142,14 +152,14 @@ BOOL CopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size
   return ok;
 }
 
-BOOL FlushVolumeOf(HANDLE file, unsigned long long own) {
+BOOL OsFlushVolumeOf(HANDLE file, unsigned long long own) {
   (void)file, (void)own;
   return FALSE;
 }
 
-void StartWriteback(HANDLE file) { (void)file; }
+void OsStartWriteback(HANDLE file) { (void)file; }
 
-BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
+BOOL OsGetHandleIdentity(HANDLE file, FileIdentity* id) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info)) return FALSE;
   id->volume = info.dwVolumeSerialNumber;
@@ -160,13 +170,13 @@ BOOL GetHandleIdentity(HANDLE file, FileIdentity* id) {
   return TRUE;
 }
 
-BOOL GetFileIdentity(LPCSTR path, FileIdentity* id) {
+BOOL OsGetFileIdentity(LPCSTR path, FileIdentity* id) {
   // No access is asked for: the file may be open for writing elsewhere,
   // and a folder opens too.
   HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
-  const BOOL ok = GetHandleIdentity(file, id);
+  const BOOL ok = OsGetHandleIdentity(file, id);
   const DWORD error = GetLastError();
   CloseHandle(file);
   SetLastError(error);

@@ -1,6 +1,6 @@
 // The table of the Windows build's KERNEL32 calls (windows_calls.h), filled
 // with the system's own. This file alone sees the calls under their plain
-// names: it does not include platform.h.
+// names: it does not include win32.h.
 #include "platform/windows_calls.h"
 
 WindowsCalls g_win32 = {

@@ -1,7 +1,7 @@
 // The KERNEL32 calls of the Windows build, gathered in one table of named
 // slots, so that a test build can put a wrapper in any slot (to fail its Nth
 // call, or to count the calls) and put the original back. The programs never
-// touch it: platform.h turns each call written with its Win32 name into a
+// touch it: win32.h turns each call written with its Win32 name into a
 // call through its slot, in every file of the Windows build.
 #ifndef PLATFORM_WINDOWS_CALLS_H
 #define PLATFORM_WINDOWS_CALLS_H

@@ -30,7 +30,7 @@ const std::vector<Scenario>& FaultScenarios();
 // (`windows`), the planted link is a second name of the victim, not a
 // symbolic link (Wine shows one as the file it points to, and deletes that
 // file for it, where Windows would show a reparse point), and no target has
-// a second name (Windows cannot give it a new file: see RenewName).
+// a second name (Windows cannot give it a new file: see OsRenewName).
 void StageScenario(const std::string& root, const Scenario& s, bool windows = false);
 
 // What is wrong on `disk` after a run that was killed (`killed`) or failed

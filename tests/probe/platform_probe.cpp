@@ -17,7 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The plan's verdict on one entry: what unpack will do with it, judged
 // against the disk as the entries before it will have left it.
-#ifndef PACK_VERDICT_H
-#define PACK_VERDICT_H
+#ifndef PACK_PLAN_ENTRY_H
+#define PACK_PLAN_ENTRY_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -84,4 +84,4 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
 // With --mkdirs, makes the folders it needs first; failures go to `err`.
 Verdict JudgeEntry(PlanDisk* disk, size_t index, const std::string& name, uint32_t size, FILE* err);
 
-#endif  // PACK_VERDICT_H
+#endif  // PACK_PLAN_ENTRY_H

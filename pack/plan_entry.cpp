@@ -13,7 +13,7 @@
 // of a file with several (lines 205 and 221); a file it may not open for
 // writing, a name it may not remove, or a device, which cannot be cut to
 // length, stops it (lines 223 and 229).
-#include "pack/verdict.h"
+#include "pack/plan_entry.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -25,7 +25,8 @@
 #include "format/package_format.h"
 #include "pack/names.h"
 #include "pack/obstacles.h"
-#include "platform/platform.h"
+#include "platform/os.h"
+#include "platform/win32.h"
 #include "platform/posix_tool.h"
 
 namespace {
@@ -45,18 +46,18 @@ unsigned long long Blocks(unsigned long long bytes, unsigned long block) {
 
 // `path` without "." components and repeated separators, to compare the
 // text of two paths.
-std::string Plain(const std::string& path) {
-  std::string plain;
+std::string ComparablePath(const std::string& path) {
+  std::string comparable;
   for (size_t at = 0; at <= path.size();) {
     const size_t end = std::min(path.find('/', at), path.size());
     const std::string part = path.substr(at, end - at);
     if (at == 0 && part.empty())
-      plain = "/";
+      comparable = "/";
     else if (!part.empty() && part != ".")
-      plain += (plain.empty() || plain.back() == '/' ? "" : "/") + part;
+      comparable += (comparable.empty() || comparable.back() == '/' ? "" : "/") + part;
     at = end + 1;
   }
-  return plain;
+  return comparable;
 }
 
 // For --mkdirs: makes the missing `folder` (once). True when it stands now.
@@ -64,7 +65,7 @@ bool MakeMissing(PlanDisk* d, const std::string& folder, FILE* err) {
   if (std::find(d->made.begin(), d->made.end(), folder) != d->made.end()) return true;
   for (const auto& failed : d->notMade)
     if (failed.first == folder) return false;
-  const auto target = d->targets.find(Plain(folder));
+  const auto target = d->targets.find(ComparablePath(folder));
   if (target != d->targets.end()) {
     fprintf(err, "pack: not making the folder %s: entry %zu puts a file there\n",
             Escaped(folder).c_str(), target->second);
@@ -72,7 +73,7 @@ bool MakeMissing(PlanDisk* d, const std::string& folder, FILE* err) {
         {folder, "entry " + std::to_string(target->second) + " puts a file there"});
     return false;
   }
-  if (!MakeFolder(folder.c_str())) {
+  if (!OsMakeFolder(folder.c_str())) {
     fprintf(err, "pack: cannot make the folder %s: %s\n", Escaped(folder).c_str(), strerror(errno));
     d->notMade.push_back({folder, strerror(errno)});
     return false;
@@ -131,14 +132,14 @@ Verdict Stop(int line, const std::string& text) {
 // True when the inodes of `target`'s volume are counted: it is the prefix's.
 bool Counted(PlanDisk* d, const std::string& target) {
   if (!d->inodesCounted) return false;
-  const FolderLook& folder = LookAtFolder(&d->folders, FolderPart(target));
+  const FolderLook& folder = LookAtFolder(&d->folders, OsFolderOf(target));
   return folder.folder && folder.volume == d->volumeId;
 }
 
 // An absent target: created, or line 181.
 Verdict JudgeNew(PlanDisk* d, const Way& way, const std::string& target,
                  const std::string& shown) {
-  const std::string at = Escaped(way.at), folder = FolderPart(target);
+  const std::string at = Escaped(way.at), folder = OsFolderOf(target);
   switch (way.state) {
     case kMissing:
       return Stop(181, "no folder  " + shown + ": the folder " + at +
@@ -163,7 +164,7 @@ Verdict JudgeNew(PlanDisk* d, const Way& way, const std::string& target,
   if (last.size() > d->volume.nameMax)
     return Stop(181, "too long   " + shown + ": its last component is over " +
                          std::to_string(d->volume.nameMax) + " bytes (unpack stops: line 181)");
-  if (!MayCreateIn(folder.c_str())) {
+  if (!OsMayCreateIn(folder.c_str())) {
     const int error = errno;
     if (error == EROFS)
       return Stop(181, "read-only  " + shown + ": the volume of " + Escaped(folder) +
@@ -206,14 +207,14 @@ void LookAtLeftover(PlanDisk* d, const std::string& temp, Staging* s) {
     return;
   }
   PathFacts f;
-  if (EntryPresent(temp.c_str()) && LookAtPath(temp.c_str(), false, &f))
+  if (OsEntryPresent(temp.c_str()) && OsLookAtPath(temp.c_str(), false, &f))
     r = Removed{true, r.key, 0, f.links <= 1 || S_ISLNK(f.mode)};
 }
 
 Staging StageFor(PlanDisk* d, const std::string& target) {
-  const std::string temp = target + "TMP", folder = FolderPart(target);
+  const std::string temp = target + "TMP", folder = OsFolderOf(target);
   Staging s = {std::string(), false, Removed{false, KeyOf(&d->folders, temp), 0, false}};
-  if (!MayCreateIn(folder.c_str())) {
+  if (!OsMayCreateIn(folder.c_str())) {
     s.why = errno == EROFS ? "the volume is mounted read-only"
                            : "this user may not create files in " + Escaped(folder);
     return s;
@@ -255,14 +256,14 @@ std::string NoRenewal(PlanDisk* d, const std::string& target, const std::string&
 // when a program this user cannot see may run from it.
 std::string NoOpening(const std::string& target, const PathFacts& f, bool* unsure) {
   PathFlags flags = {};
-  LookAtFlags(target.c_str(), &flags);
+  OsLookAtFlags(target.c_str(), &flags);
   const bool device = S_ISCHR(f.mode) || S_ISBLK(f.mode);
   VolumeFacts volume = {};
-  if (device && LookAtVolume(target.c_str(), &volume) && volume.noDevices)
+  if (device && OsLookAtVolume(target.c_str(), &volume) && volume.noDevices)
     return "its volume is mounted nodev: no device on it may be opened";
   if (flags.immutable) return "it is immutable (chattr +i)";
   if (flags.appendOnly && S_ISREG(f.mode)) return "it is append-only (chattr +a)";
-  if (!MayWrite(target.c_str()))
+  if (!OsMayWrite(target.c_str()))
     return errno == EROFS ? "the volume is mounted read-only" : "this user may not write it";
   const Running running = ProgramRunsFrom(f);
   if (running == kRunning) return "a program runs from it";
@@ -359,7 +360,7 @@ Verdict JudgeReplacement(PlanDisk* d, const std::string& target, const std::stri
   PathFacts f = {};
   f.links = 1;
   const DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
-  if (!earlier) LookAtPath(target.c_str(), false, &f);
+  if (!earlier) OsLookAtPath(target.c_str(), false, &f);
   const Staging s = StageFor(d, target);
   Verdict v = s.why.empty() ? JudgeRename(target, shown, earlier != nullptr, attributes)
                             : JudgeRewrite(d, target, shown, earlier != nullptr, attributes, f, s);
@@ -394,7 +395,7 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
   std::string folder = prefix.substr(0, prefix.rfind('/') + 1);
   VolumeFacts& v = disk->volume;
   bool known;
-  while (!(known = LookAtVolume(folder.empty() ? "." : folder.c_str(), &v)) && !folder.empty()) {
+  while (!(known = OsLookAtVolume(folder.empty() ? "." : folder.c_str(), &v)) && !folder.empty()) {
     folder.pop_back();
     folder = folder.substr(0, folder.rfind('/') + 1);
   }
@@ -408,7 +409,7 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
   // The first entry to put a file there, as the --mkdirs message names it.
   for (size_t i = names.size(); i > 0; --i) {
     const std::string target = prefix + names[i - 1];
-    if (!target.empty() && target.back() != '/') disk->targets[Plain(target)] = i;
+    if (!target.empty() && target.back() != '/') disk->targets[ComparablePath(target)] = i;
   }
 }
 
@@ -448,7 +449,7 @@ Verdict JudgeEntry(PlanDisk* d, size_t index, const std::string& name, uint32_t 
   const PlaceKey key = KeyOf(&d->folders, target);
   const auto earlier = d->written.find(key);
   const bool present = way.state == kClear && (earlier != d->written.end() ||
-                                               (!d->removed.count(key) && EntryPresent(target.c_str())));
+                                               (!d->removed.count(key) && OsEntryPresent(target.c_str())));
   Verdict v = present ? JudgeReplacement(d, target, shown,
                                          earlier != d->written.end() ? &earlier->second : nullptr)
                       : JudgeNew(d, way, target, shown);

@@ -1,0 +1,7 @@
+#include "platform/posix_paths.h"
+
+std::string OsFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
