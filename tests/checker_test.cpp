@@ -108,14 +108,9 @@ std::string RunWith(const std::vector<std::string>& args, int* status) {
   std::vector<char*> argv;
   for (std::string& a : storage) argv.push_back(&a[0]);
   argv.push_back(nullptr);
-  char* buf = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buf, &size);
-  *status = RunVellomar((int)storage.size(), argv.data(), out);
-  fclose(out);
-  std::string text(buf, size);
-  free(buf);
-  return text;
+  Capture out;
+  *status = RunVellomar((int)storage.size(), argv.data(), out.stream());
+  return out.text();
 }
 
 TEST(RunVellomarTest, Rows) {
@@ -168,14 +163,9 @@ TEST(RunVellomarTest, Rows) {
 TEST(RunVellomarTest, NoArgumentsAtAll) {
   // A caller that passes no program name either gets the usage line.
   char* argv[] = {nullptr};
-  char* buf = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&buf, &size);
-  EXPECT_EQ(RunVellomar(0, argv, out), 1);
-  fclose(out);
-  EXPECT_EQ(std::string(buf, size),
-            "Vellomar [-drive <drive>] [-required <bytes>] [-find <file>] [-free] [-help]\n");
-  free(buf);
+  Capture out;
+  EXPECT_EQ(RunVellomar(0, argv, out.stream()), 1);
+  EXPECT_EQ(out.text(), "Vellomar [-drive <drive>] [-required <bytes>] [-find <file>] [-free] [-help]\n");
 }
 
 }  // namespace

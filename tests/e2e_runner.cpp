@@ -211,6 +211,14 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
   return d;
 }
 
+bool PrepareUnpackRow(const UnpackCase& c, const std::string& dir, std::unique_ptr<TmpfsVolume>* volume,
+                      std::string* skipped) {
+  if (c.needsTmpfs && !MountVolume(dir + "/vol", c.volumeBytes, volume, skipped, c.volumeInodes))
+    return false;
+  Prepare(dir, c.before);
+  return true;
+}
+
 namespace {
 
 // Runs row `c` in a fresh folder under `wrapper`, and takes a snapshot of the
@@ -219,9 +227,7 @@ RunResult RunRowOnce(const Build& build, const UnpackCase& c, const std::vector<
                      Disk* disk, std::string* skipped) {
   ScratchDir dir;
   std::unique_ptr<TmpfsVolume> volume;
-  if (c.needsTmpfs && !MountVolume(dir / "vol", c.volumeBytes, &volume, skipped, c.volumeInodes))
-    return RunResult();
-  Prepare(dir.path(), c.before);
+  if (!PrepareUnpackRow(c, dir.path(), &volume, skipped)) return RunResult();
   std::vector<std::string> around = wrapper;
   if (c.asUser && !build.windows) {
     chmod(dir.path().c_str(), 0777);
@@ -302,12 +308,6 @@ void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& out
       EXPECT_EQ(e ? (int)e->owner : -1, a.owner) << where << ": owner of " << path;
     }
   }
-}
-
-std::string Shown(const std::string& bytes) {
-  if (bytes.size() <= 400) return "\"" + Visible(bytes) + "\"";
-  return "\"" + Visible(bytes.substr(0, 200)) + "\"... (" + std::to_string(bytes.size()) +
-         " bytes)";
 }
 
 std::string RowTestName(size_t index, const char* name) {

@@ -120,6 +120,12 @@ std::vector<std::string> Differences(const Outcome& onLinux, const Outcome& onWi
 // it departs (`wine`): each `wine.windows` replaced with `wine.wine`.
 std::string AsUnderWine(std::string err, WineDeparts wine);
 
+// Puts what row `c` needs in the folder `dir`: its volume, mounted into
+// `volume`, and what stands there before the run. Returns false, with the
+// reason in `skipped`, when the volume cannot be mounted.
+bool PrepareUnpackRow(const UnpackCase& c, const std::string& dir, std::unique_ptr<TmpfsVolume>* volume,
+                      std::string* skipped);
+
 // Runs an unpack row against `build` in a fresh scratch folder. Returns
 // false, with the reason in `skipped`, when the row needs a tmpfs that cannot
 // be mounted.
@@ -131,8 +137,5 @@ void ExpectUnpackRow(const Build& build, const UnpackCase& c, const Outcome& out
 // A test's name for the row `name` at `index`: letters and digits kept, the
 // rest as "_".
 std::string RowTestName(size_t index, const char* name);
-
-// Bytes shown in a failure message: long ones by their length.
-std::string Shown(const std::string& bytes);
 
 #endif  // TESTS_E2E_RUNNER_H

@@ -5,8 +5,8 @@
 // from there on (every later call of that kind fails too, as a volume that
 // returns EIO or a process out of descriptors keeps failing). Each scenario
 // runs with its package in a file and on a pipe. What stays on disk is held
-// against what the design promises (see "When things go wrong" in the
-// README): an existing file's name holds its old or its new content, never
+// against what the design promises (see "A killed run" and "A power cut" in
+// docs/design.md): an existing file's name holds its old or its new content, never
 // nothing; a new file is absent or a prefix of its content; nothing outside
 // the targets is written. Only the direct rewrite, the road for a volume
 // without room, may leave a prefix of the new content.

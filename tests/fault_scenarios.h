@@ -1,7 +1,7 @@
 // The scenarios of the fault matrices and what a run under a fault may leave,
 // shared by the Linux build's matrix (strace, fault_matrix_test.cpp) and the
 // Windows build's (the fault driver under Wine, windows_fault_matrix_test.cpp).
-// The promise held (see "When things go wrong" in the README): an existing
+// The promise held (see "A killed run" in docs/design.md): an existing
 // file's name holds its old or its new content, never nothing; a new file is
 // absent, or a prefix of its content after a kill; nothing outside the
 // targets is written. Only the direct rewrite, the road for a volume without

@@ -22,46 +22,33 @@
 
 namespace {
 
-// The row's fault, put in the seam: a call fails with g_fault.value (an errno,
-// or the result itself for "retval="), every time or, with `from`, from the
-// first call on a path that ends so.
-struct InProcessFault {
-  bool returns;  // g_fault.value is the result, not an errno
-  int value;
-  const char* from;
-  bool started;
-} g_fault;
-
-// Whether the call on `path` fails; the failing call returns Result().
-bool Fails(const char* path) {
-  const size_t n = strlen(path), m = g_fault.from ? strlen(g_fault.from) : 0;
-  g_fault.started = g_fault.started || !g_fault.from ||
-                    (n >= m && strcmp(path + n - m, g_fault.from) == 0);
-  return g_fault.started;
-}
-int Result() { return g_fault.returns ? g_fault.value : (errno = g_fault.value, -1); }
-
-void PutFaultInSeam(const Fault& f) {
+// The row's fault as the seam gives it: the calls it names, by the slots
+// that make them, fail with its error (or return its value, for
+// "retval="), every time or, with `from`, from the first call on a path
+// that ends so. Calls the slots below do not make (write, renameat2) run
+// without their fault here.
+std::vector<FailCall> FaultInSeam(const Fault& f) {
   const std::string result = f.result;
-  const std::string name = result.substr(result.find('=') + 1);
+  const std::string value = result.substr(result.find('=') + 1);
   const struct {
     const char* name;
     int err;
   } errors[] = {{"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EMFILE", EMFILE}, {"EROFS", EROFS}, {"EDQUOT", EDQUOT}};
-  g_fault = {result.compare(0, 7, "retval=") == 0, atoi(name.c_str()), f.from, false};
-  for (const auto& e : errors)
-    if (name == e.name) g_fault.value = e.err;
-  const std::string calls = f.calls;
-  if (calls.find("fsync") != std::string::npos) {
-    g_posix.fsync = [](int) { return Result(); };
-    g_posix.syncfs = [](int) { return Result(); };
+  const struct {
+    const char* call;  // as strace names it
+    const char* slot;
+  } slots[] = {{"fsync", "fsync"}, {"syncfs", "syncfs"}, {"openat", "open"}, {"rename", "rename"},
+               {"copy_file_range", "copy_file_range"}};
+  std::vector<FailCall> faults;
+  for (const auto& s : slots) {
+    if (("," + std::string(f.calls) + ",").find("," + std::string(s.call) + ",") == std::string::npos) continue;
+    FailCall fault = FailCall(s.slot).From(f.from);
+    if (StartsWith(result, "retval=")) fault = fault.Returns(atol(value.c_str()));
+    for (const auto& e : errors)
+      if (value == e.name) fault.err = e.err;
+    faults.push_back(fault);
   }
-  if (calls == "openat")
-    g_posix.open = [](const char* p, int flags, mode_t mode) { return Fails(p) ? Result() : open(p, flags, mode); };
-  if (calls.find("rename") != std::string::npos)
-    g_posix.rename = [](const char*, const char*) { return Result(); };
-  if (calls == "copy_file_range")
-    g_posix.copy_file_range = [](int, off_t*, int, off_t*, size_t, unsigned) -> ssize_t { return Result(); };
+  return faults;
 }
 
 // Runs the driver on row `c` in a child process, in a fresh folder, and
@@ -73,29 +60,26 @@ Outcome RunInChild(const UnpackCase& c, const GroupLimits& limits, bool pipe) {
   std::string skipped;
   if (c.needsTmpfs) MountVolume(dir / "vol", c.volumeBytes, &volume, &skipped);
   Prepare(dir.path(), c.before);
-  FILE* log = tmpfile();
+  Capture log;
   fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     FILE* in = pipe ? fdopen(PipeFilledWith(c.input), "rb") : tmpfile();
     if (!pipe) fwrite(c.input.data(), 1, c.input.size(), in), rewind(in);
-    if (c.fault.calls) PutFaultInSeam(c.fault);
+    SeamGuard guard(c.fault.calls ? FaultInSeam(c.fault) : std::vector<FailCall>());
     std::vector<char*> argv = {(char*)"unpack"};
     for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
     argv.push_back(nullptr);
-    RunUnpack((int)argv.size() - 1, argv.data(), in, log, &limits);
-    fflush(log);
+    RunUnpack((int)argv.size() - 1, argv.data(), in, log.stream(), &limits);
+    fflush(log.stream());
     _exit(0);
   }
   int status = 0;
   waitpid(pid, &status, 0);
   Outcome outcome;
   outcome.run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  rewind(log);
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, log)) > 0;) outcome.run.err.append(buf, n);
-  fclose(log);
+  outcome.run.err = log.text();
   outcome.disk = Snapshot(dir.path());
   return outcome;
 }

@@ -252,3 +252,23 @@ std::string Visible(const std::string& bytes) {
   }
   return s;
 }
+
+std::string Shown(const std::string& bytes) {
+  if (bytes.size() <= 400) return "\"" + Visible(bytes) + "\"";
+  return "\"" + Visible(bytes.substr(0, 200)) + "\"... (" + std::to_string(bytes.size()) +
+         " bytes)";
+}
+
+Capture::Capture() : stream_(tmpfile()) {
+  if (!stream_) throw std::runtime_error("tmpfile failed");
+}
+
+Capture::~Capture() { fclose(stream_); }
+
+std::string Capture::text() const {
+  fflush(stream_);
+  std::string s;
+  char buf[65536];
+  for (ssize_t n; (n = pread(fileno(stream_), buf, sizeof buf, (off_t)s.size())) > 0;) s.append(buf, (size_t)n);
+  return s;
+}

@@ -99,5 +99,25 @@ bool WrittenOver(const std::string& now, const std::string& written, const std::
 
 // Bytes made visible: printable ASCII as is, the rest as \xNN, \r and \n.
 std::string Visible(const std::string& bytes);
+// Bytes made visible for a failure message: in quotes, and long ones by
+// their first 200 bytes and their length.
+std::string Shown(const std::string& bytes);
+
+// A stream that keeps what is written to it: a routine's log, or a
+// program's standard output or error. It is a file, so that a child process
+// may write it too.
+class Capture {
+ public:
+  Capture();
+  ~Capture();
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  FILE* stream() const { return stream_; }
+  // Everything written so far.
+  std::string text() const;
+
+ private:
+  FILE* stream_;
+};
 
 #endif  // TESTS_HARNESS_H

@@ -8,7 +8,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <functional>
 #include <map>
 
 #include "extractor/group.h"
@@ -20,51 +19,15 @@
 
 namespace {
 
-// Captures what a routine writes to its log.
-class Log {
- public:
-  Log() : stream_(open_memstream(&buf_, &size_)) {}
-  ~Log() {
-    fclose(stream_);
-    free(buf_);
-  }
-  FILE* stream() { return stream_; }
-  std::string text() {
-    fflush(stream_);
-    return std::string(buf_, size_);
-  }
-
- private:
-  char* buf_ = nullptr;
-  size_t size_ = 0;
-  FILE* stream_;
-};
-
 // The content the rows install, from memory.
 const Content kNew = {(const BYTE*)"new", INVALID_HANDLE_VALUE, 0, 3};
 
 // Calls the seam records, in order, for the ordering checks.
 std::vector<std::string>* g_calls;
-// lstat calls made since a row swapped it.
-int g_lstats;
-
-// Every open from the first of a staged copy on fails with g_openError, as a
-// volume that fails, or a process out of descriptors, keeps failing.
-int g_openError;
-bool g_opensFail;
-void FailOpensFromTheStagedCopy(int error) {
-  g_openError = error;
-  g_opensFail = false;
-  g_posix.open = [](const char* p, int flags, mode_t mode) {
-    const size_t n = strlen(p);
-    g_opensFail = g_opensFail || (n > 3 && strcmp(p + n - 3, "TMP") == 0);
-    return g_opensFail ? (errno = g_openError, -1) : open(p, flags, mode);
-  };
-}
 
 struct SeamCase {
   const char* name;
-  std::function<void()> swap;  // changes g_posix
+  std::vector<FailCall> faults;
   std::string log;
   std::string target;          // content afterwards
   std::string temp;            // content of target + "TMP" afterwards
@@ -73,71 +36,45 @@ struct SeamCase {
 
 std::vector<SeamCase> SeamCases() {
   return {
-      {"a replacement that fails with an I/O error keeps the old file",
-       [] { g_posix.rename = [](const char*, const char*) { return errno = EIO, -1; }; },
+      {"a replacement that fails with an I/O error keeps the old file", {FailCall("rename", EIO)},
        "Line: 257 error renaming file\r\n", "old", "new", FALSE},
-      {"a replacement refused keeps the old file, nothing deleted",
-       [] { g_posix.rename = [](const char*, const char*) { return errno = EPERM, -1; }; },
+      {"a replacement refused keeps the old file, nothing deleted", {FailCall("rename", EPERM)},
        "Line: 252 Error deleting file t error-> 5\r\n", "old", "new", FALSE},
-      {"where one step is not supported, the delete and the rename",
-       [] { g_posix.rename = [](const char*, const char*) { return errno = EINVAL, -1; }; }, "",
+      {"where one step is not supported, the delete and the rename", {FailCall("rename", EINVAL)}, "",
        "new", "<absent>", TRUE},
       {"and a rename that then fails leaves the name empty",
-       [] {
-         g_posix.rename = [](const char*, const char*) { return errno = EINVAL, -1; };
-         g_posix.rename_noreplace = [](const char*, const char*) { return errno = EIO, -1; };
-       },
+       {FailCall("rename", EINVAL), FailCall("rename_noreplace", EIO)},
        "Line: 257 error renaming file\r\n", "<absent>", "new", FALSE},
       {"a staged copy that cannot be created for an I/O error keeps the old file",
-       [] { FailOpensFromTheStagedCopy(EIO); },
+       {FailCall("open", EIO).From("TMP")},
        "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
-      {"no descriptor left from the staged copy on: the old file stays",
-       [] { FailOpensFromTheStagedCopy(EMFILE); },
+      {"no descriptor left from the staged copy on: the old file stays", {FailCall("open", EMFILE).From("TMP")},
        "Line: 205 Could not write tTMP file to disk 6\r\nLine: 210 could not delete junk 2\r\n"
        "Line: 223 error opening second out file!!bail 4\r\n",
        "old", "<absent>", FALSE},
-      {"a staged copy over the quota takes the direct rewrite",
-       [] {
-         g_lstats = 0;  // counts the writes here
-         g_posix.write = [](int fd, const void* data, size_t n) -> ssize_t {
-           return g_lstats++ == 0 ? (errno = EDQUOT, -1) : write(fd, data, n);
-         };
-       },
+      {"a staged copy over the quota takes the direct rewrite", {FailCall("write", EDQUOT).Once()},
        "Line: 205 Could not write tTMP file to disk 1295\r\ndeleted junk file\r\n"
        "Line: 221 opened second out file\r\n"
        "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
        "was on the DOC special case where file > 1/2 the DOC.\r\n",
        "new", "<absent>", TRUE},
-      {"a flush that fails for want of room leads to the direct rewrite",
-       [] { g_posix.fsync = [](int) { return errno = ENOSPC, -1; }; },
+      {"a flush that fails for want of room leads to the direct rewrite", {FailCall("fsync", ENOSPC)},
        "Line: 205 Could not write tTMP file to disk 112\r\ndeleted junk file\r\n"
        "Line: 221 opened second out file\r\n"
        "This statement only appears when  the DOC file was deleted and no temp filel\r\n"
        "was on the DOC special case where file > 1/2 the DOC.\r\n",
        "new", "<absent>", TRUE},
       {"a staged copy that cannot be written for an I/O error leaves the old file alone",
-       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EIO, -1; }; },
-       "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
+       {FailCall("write", EIO)}, "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
       {"a staged copy too large for the file size limit leaves the old file alone",
-       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EFBIG, -1; }; },
-       "Line: 204 error writing file tTMP error-> 223\r\n", "old", "<absent>", FALSE},
+       {FailCall("write", EFBIG)}, "Line: 204 error writing file tTMP error-> 223\r\n", "old", "<absent>", FALSE},
       {"a presence test that fails does not put the old file at risk",
-       [] {
-         g_lstats = 0;
-         g_posix.lstat = [](const char* p, struct stat* st) {
-           return g_lstats++ == 0 ? (errno = EIO, -1) : lstat(p, st);
-         };
-         g_posix.write = [](int, const void*, size_t) -> ssize_t { return errno = EIO, -1; };
-       },
+       {FailCall("lstat", EIO).Once(), FailCall("write", EIO)},
        "Line: 204 error writing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
-      {"a flush that fails with an I/O error leaves the old file alone",
-       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; },
+      {"a flush that fails with an I/O error leaves the old file alone", {FailCall("fsync", EIO)},
        "Line: 207 error flushing file tTMP error-> 1117\r\n", "old", "<absent>", FALSE},
       {"without a one-step replace, an old file that cannot be deleted",
-       [] {
-         g_posix.rename = [](const char*, const char*) { return errno = EINVAL, -1; };
-         g_posix.unlink = [](const char*) { return errno = EBUSY, -1; };
-       },
+       {FailCall("rename", EINVAL), FailCall("unlink", EBUSY)},
        "Line: 252 Error deleting file t error-> 32\r\n", "old", "new", FALSE},
   };
 }
@@ -149,11 +86,10 @@ TEST(InstallSeamTest, Table) {
     std::string target = dir / "t";
     WriteFile(target, "old");
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    Log log;
+    Capture log;
     BOOL result;
     {
-      SeamGuard guard;
-      c.swap();
+      SeamGuard guard(c.faults);
       result = InstallEntry("t", kNew, log.stream());
     }
     EXPECT_EQ(result, c.result);
@@ -172,30 +108,33 @@ FILE* PackageFile(const std::string& bytes) {
   return f;
 }
 
-// The seam's record of a run: "write NAME", "fsync NAME", "syncfs NAME"
-// (the name the descriptor was opened with), "unlink NAME", "rename FROM
-// TO", names relative to the scratch folder.
+// The seam's record of a run: "write NAME", "fsync NAME", "syncfs NAME",
+// "start NAME" (the name the descriptor was opened with), "unlink NAME",
+// "replace FROM TO", names relative to the scratch folder. Each call goes on
+// to the table as it stood before, faults and all.
 std::map<int, std::string> g_opened;
 long long g_unwritten;  // what the system holds unwritten, as the seam says
+PosixCalls g_below;
 std::string Name(const char* path) { return strrchr(path, '/') + 1; }
 
 void RecordFlushOrder() {
+  g_below = g_posix;
   g_posix.open = [](const char* p, int flags, mode_t mode) {
-    int fd = open(p, flags, mode);
+    int fd = g_below.open(p, flags, mode);
     if (fd >= 0) g_opened[fd] = Name(p);
     return fd;
   };
   g_posix.write = [](int fd, const void* data, size_t n) {
-    return g_calls->push_back("write " + g_opened[fd]), write(fd, data, n);
+    return g_calls->push_back("write " + g_opened[fd]), g_below.write(fd, data, n);
   };
-  g_posix.fsync = [](int fd) { return g_calls->push_back("fsync " + g_opened[fd]), fsync(fd); };
-  g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), syncfs(fd); };
+  g_posix.fsync = [](int fd) { return g_calls->push_back("fsync " + g_opened[fd]), g_below.fsync(fd); };
+  g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), g_below.syncfs(fd); };
   g_posix.start_writeback = [](int fd) { return g_calls->push_back("start " + g_opened[fd]), 0; };
   g_posix.unwritten_bytes = [] { return g_unwritten; };
-  g_posix.unlink = [](const char* p) { return g_calls->push_back("unlink " + Name(p)), unlink(p); };
+  g_posix.unlink = [](const char* p) { return g_calls->push_back("unlink " + Name(p)), g_below.unlink(p); };
   g_posix.rename = [](const char* from, const char* to) {
     g_calls->push_back("replace " + Name(from) + " " + Name(to));
-    return rename(from, to);
+    return g_below.rename(from, to);
   };
 }
 
@@ -221,26 +160,26 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     const char* name;
     GroupLimits limits;
     long long unwritten;
-    bool volumeFlushFails;
+    std::vector<FailCall> faults;
     std::vector<PackEntry> entries;  // a, b, c, x stand before
     std::vector<std::string> calls;
   } rows[] = {
-      {"one at a time", {1, 0, 0}, kQuiet, false, mixed,
+      {"one at a time", {1, 0, 0}, kQuiet, {}, mixed,
        {"write aTMP", "fsync aTMP", "replace aTMP a", "write new", "write bTMP", "fsync bTMP",
         "replace bTMP b", "write cTMP", "fsync cTMP", "replace cTMP c"}},
-      {"in one small group", kDefaultGroupLimits, kQuiet, false, mixed, Then(Then(written, own), commits)},
-      {"in one large group", large, kQuiet, false, mixed, Then(Then(written, {"syncfs aTMP"}), commits)},
-      {"in one large group, the volume's flush failing", large, kQuiet, true, mixed,
+      {"in one small group", kDefaultGroupLimits, kQuiet, {}, mixed, Then(Then(written, own), commits)},
+      {"in one large group", large, kQuiet, {}, mixed, Then(Then(written, {"syncfs aTMP"}), commits)},
+      {"in one large group, the volume's flush failing", large, kQuiet, {FailCall("syncfs", EIO)}, mixed,
        Then(Then(Then(written, {"syncfs aTMP"}), own), commits)},
-      {"in one large group, others' unwritten data", large, kBusy, false, mixed,
+      {"in one large group, others' unwritten data", large, kBusy, {}, mixed,
        Then(Then(written, own), commits)},
-      {"in one large group, unwritten data unknown", large, -1, false, mixed, Then(Then(written, own), commits)},
+      {"in one large group, unwritten data unknown", large, -1, {}, mixed, Then(Then(written, own), commits)},
       // The entry xTMP names the staged copy of x: x is committed first, and
       // xTMP is then a new file, as one at a time. A group of one staged
       // copy flushes it alone.
-      {"a waiting staged copy is a file of the group", large, kQuiet, false, {{"x", "X"}, {"xTMP", "T"}},
+      {"a waiting staged copy is a file of the group", large, kQuiet, {}, {{"x", "X"}, {"xTMP", "T"}},
        {"write xTMP", "syncfs xTMP", "replace xTMP x", "write xTMP"}},
-      {"a group of one", kDefaultGroupLimits, kBusy, false, {{"x", "X"}, {"xTMP", "T"}},
+      {"a group of one", kDefaultGroupLimits, kBusy, {}, {{"x", "X"}, {"xTMP", "T"}},
        {"write xTMP", "fsync xTMP", "replace xTMP x", "write xTMP"}},
   };
   for (const auto& row : rows) {
@@ -252,13 +191,11 @@ TEST(InstallSeamTest, StagedCopiesAreFlushedBeforeTheOldFilesGo) {
     FILE* in = PackageFile(Package(row.entries));
     std::vector<std::string> calls;
     g_calls = &calls;
-    Log log;
+    Capture log;
     {
-      SeamGuard guard;
+      SeamGuard guard(row.faults);
       RecordFlushOrder();
       g_unwritten = row.unwritten;
-      if (row.volumeFlushFails)
-        g_posix.syncfs = [](int fd) { return g_calls->push_back("syncfs " + g_opened[fd]), errno = EIO, -1; };
       RunUnpack(3, argv, in, log.stream(), &row.limits);
     }
     fclose(in);
@@ -289,7 +226,7 @@ TEST(DriverStreamErrorTest, Table) {
     char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)prefix.c_str(), nullptr};
     FailingSource failing{package, c.good};
     FILE* in = OpenFailingSource(&failing);
-    Log log;
+    Capture log;
     EXPECT_EQ(RunUnpack(3, argv, in, log.stream()), 0);
     fclose(in);
     EXPECT_EQ(Visible(log.text()), Visible(c.log));

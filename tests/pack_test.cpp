@@ -609,18 +609,9 @@ struct StreamCase {
   std::string out;
   std::string err;
   int status;
-  void (*swap)();  // changes g_posix, when given
+  std::vector<FailCall> faults = {};
+  void (*swap)() = nullptr;  // changes g_posix, when given
 };
-
-std::string ReadBack(FILE* f) {
-  std::string s;
-  fflush(f);
-  rewind(f);
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) s.append(chunk, n);
-  return s;
-}
 
 // `text` with the scratch folder in place of each "$DIR".
 std::string Expand(std::string text, const std::string& dir) {
@@ -652,31 +643,31 @@ TEST(PackStreams, Failures) {
   const std::string full = "pack: cannot write standard output: No space left on device\n";
   // clang-format off
   const StreamCase cases[] = {
-      {"package to a full device", {"-C", "$DIR", "a"}, "", "/dev/full", "", full, 1, nullptr},
-      {"listing to a full device", {"-t"}, Package({{"a", "A"}}), "/dev/full", "", full, 1, nullptr},
+      {"package to a full device", {"-C", "$DIR", "a"}, "", "/dev/full", "", full, 1},
+      {"listing to a full device", {"-t"}, Package({{"a", "A"}}), "/dev/full", "", full, 1},
       {"a folder as standard input", {"-t"}, "$DIR", "", "malformed\n",
-       "pack: cannot read standard input: Is a directory\n", 1, nullptr},
-      {"the package to a file", {"-C", "$DIR", "a"}, "", "", Package({{"a", "A"}}), "", 0, nullptr},
+       "pack: cannot read standard input: Is a directory\n", 1},
+      {"the package to a file", {"-C", "$DIR", "a"}, "", "", Package({{"a", "A"}}), "", 0},
       {"an installed file that cannot be read", {"--verify", "$DIR/"}, Package({{"a", "A"}}), "",
        "unreadable a: Input/output error\nverified 1 entry: same 0, differs 0, missing 0, not a file 0, "
        "unreadable 1; staged copies left 0\n", "", 1,
-       [] { g_posix.read = [](int, void*, size_t) -> ssize_t { return errno = EIO, -1; }; }},
+       {FailCall("read", EIO)}},
       {"--mkdirs: a folder that cannot be made", {"--plan", "$DIR/", "--mkdirs"}, Package({{"new/x", "1"}}),
        "", "no folder  new/x: the folder $DIR/new is missing (unpack stops: line 181)\n"
        "folders not made:\n  $DIR/new: Input/output error\nfree space needed: 0\n" + kSpaceAssumes +
        "unpack would stop at entry 1 of 1: line 181\n",
        "pack: cannot make the folder $DIR/new: Input/output error\n", 1,
-       [] { g_posix.mkdir = [](const char*, mode_t) { return errno = EIO, -1; }; }},
+       {FailCall("mkdir", EIO)}},
       {"-o: the flush fails", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
        "pack: cannot write $DIR/out.pkg.partial: Input/output error\n", 1,
-       [] { g_posix.fsync = [](int) { return errno = EIO, -1; }; }},
+       {FailCall("fsync", EIO)}},
       {"-o: a write that stores nothing", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
        "pack: cannot write $DIR/out.pkg.partial: No space left on device\n", 1,
-       [] { g_posix.write = [](int, const void*, size_t) -> ssize_t { return 0; }; }},
+       {FailCall("write").Returns(0)}},
       {"the free space of a user who is not root", {"--plan", "$DIR/"}, Package({{"n", "1"}}), "",
        "new        n\nfree space needed: 4096\n" + kSpaceAssumes + "free space for this user: 204800 of "
        "the 409600 bytes free; Vellomar counts them all, the rest is kept for root\nunpack would end "
-       "with OK\n", "", 0,
+       "with OK\n", "", 0, {},
        [] { g_posix.geteuid = [] { return (uid_t)1000; }, g_posix.statvfs = FakeStatvfs; }},
   };
   // clang-format on
@@ -691,18 +682,17 @@ TEST(PackStreams, Failures) {
       fwrite(c.in.data(), 1, c.in.size(), in);
       rewind(in);
     }
-    FILE* out = c.outPath.empty() ? tmpfile() : fopen(c.outPath.c_str(), "w");
-    FILE* err = tmpfile();
-    ASSERT_TRUE(in && out && err);
-    SeamGuard guard;
+    Capture out, err;
+    FILE* device = c.outPath.empty() ? nullptr : fopen(c.outPath.c_str(), "w");
+    ASSERT_TRUE(in && (device || c.outPath.empty()));
+    SeamGuard guard(c.faults);
     if (c.swap) c.swap();
-    const int status = CallPack(args, in, out, err);
-    if (c.outPath.empty()) {
-      EXPECT_EQ(Visible(ReadBack(out)), Visible(Expand(c.out, dir.path())));
-    }
-    EXPECT_EQ(Visible(ReadBack(err)), Visible(Expand(c.err, dir.path())));
+    const int status = CallPack(args, in, device ? device : out.stream(), err.stream());
+    EXPECT_EQ(Visible(out.text()), Visible(Expand(c.out, dir.path())));
+    EXPECT_EQ(Visible(err.text()), Visible(Expand(c.err, dir.path())));
     EXPECT_EQ(status, c.status);
-    fclose(in), fclose(out), fclose(err);
+    fclose(in);
+    if (device) fclose(device);
   }
 }
 
@@ -1143,11 +1133,11 @@ TEST(PackStreams, RefusesATerminal) {
        "pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n"},
   };
   for (const auto& row : rows) {
-    FILE* err = tmpfile();
-    FILE* other = tmpfile();
-    EXPECT_EQ(CallPack(row.args, row.terminalIn ? terminal : other, row.terminalIn ? other : terminal, err), 2);
-    EXPECT_EQ(ReadBack(err), row.err);
-    fclose(err), fclose(other);
+    Capture err, other;
+    EXPECT_EQ(CallPack(row.args, row.terminalIn ? terminal : other.stream(), row.terminalIn ? other.stream() : terminal,
+                       err.stream()),
+              2);
+    EXPECT_EQ(err.text(), row.err);
   }
   fclose(terminal), close(master);
 }
@@ -1174,9 +1164,9 @@ TEST(PackProgress, OnATerminal) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[0]);
-    FILE* out = tmpfile();
+    Capture out;
     now = 0;
-    EXPECT_EQ(CallPack(row.args, stdin, out, terminal), 0);
+    EXPECT_EQ(CallPack(row.args, stdin, out.stream(), terminal), 0);
     fflush(terminal);
     std::string shown;
     char chunk[4096];
@@ -1186,7 +1176,6 @@ TEST(PackProgress, OnATerminal) {
     const size_t last = shown.rfind('\r', shown.size() - 2);
     EXPECT_EQ(last != std::string::npos && shown.find_first_not_of(' ', last + 1) == shown.size() - 1,
               row.shown) << Visible(shown);
-    fclose(out);
   }
   g_progressClock = clock;
   fclose(terminal), close(master);

@@ -13,7 +13,7 @@ struct PlatformFact {
   const char* windows;  // what the probe prints where Windows runs it
   // Where a build departs from Windows: what Wine prints (its own departure),
   // and what the Linux build prints where it departs on purpose (a
-  // difference of the platforms that the README lists).
+  // difference of the platforms that docs/windows.md lists).
   const char* wine = nullptr;
   const char* linux = nullptr;
 };

@@ -1,39 +1,20 @@
 // The POSIX side of the platform layer: the Win32 contract it keeps.
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix_calls.h"
 #include "platform/wildcard.h"
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 #include "tests/harness.h"
 #include "tests/seam.h"
 
 namespace {
-
-TEST(PlatformTest, ErrnoMapsToWin32Numbers) {
-  const struct {
-    int err;
-    unsigned code;
-  } rows[] = {
-      {ENOENT, 2},   {ENOTDIR, 3}, {EACCES, 5},       {EPERM, 5},   {EISDIR, 5},
-      {EBADF, 6},    {ENOMEM, 8},  {EROFS, 19},       {EBUSY, 32},  {ETXTBSY, 32},
-      {ENOSPC, 112}, {EEXIST, 183}, {ENAMETOOLONG, 206}, {EFBIG, 223}, {EDQUOT, 1295},
-      {EXDEV, 31},  // not in the table: the fallback
-  };
-  for (const auto& row : rows) EXPECT_EQ(MapErrno(row.err, nullptr), row.code) << strerror(row.err);
-  ScratchDir dir;
-  EXPECT_EQ(MapErrno(ENOENT, (dir / "absent").c_str()), 2u);
-  EXPECT_EQ(MapErrno(ENOENT, (dir / "missing/absent").c_str()), 3u) << "a missing folder";
-}
 
 TEST(PlatformTest, FindFirstFileTellsPresence) {
   ScratchDir dir;
@@ -180,8 +161,7 @@ TEST(PlatformTest, LocalAllocGivesABlockForZeroBytes) {
   HLOCAL block = LocalAlloc(LMEM_FIXED, 0);
   EXPECT_NE(block, nullptr);
   EXPECT_EQ(LocalFree(block), nullptr);
-  SeamGuard guard;
-  g_posix.malloc = [](size_t) -> void* { return nullptr; };
+  SeamGuard guard({FailCall("malloc", ENOMEM)});
   SetLastError(0);
   EXPECT_EQ(LocalAlloc(LMEM_FIXED, 10), nullptr);
   EXPECT_EQ(GetLastError(), 8u);
@@ -206,61 +186,6 @@ TEST(SystemCallTable, NoSlotIsLeftEmpty) {
   MemFsInstall();
   EXPECT_EQ(EmptySlots(g_posix), std::vector<size_t>()) << "the in-memory file system's";
   MemFsUninstall();
-}
-
-// In a normal run each slot holds the system's own call, or the wrapper that
-// gives it the table's signature (checked by what it does).
-TEST(SystemCallTable, SlotsHoldTheSystemsCalls) {
-  using Slot = void (*)();
-  const struct {
-    const char* name;
-    Slot slot, system;
-  } rows[] = {
-      {"write", Slot(g_posix.write), Slot(&write)},
-      {"fsync", Slot(g_posix.fsync), Slot(&fsync)},
-      {"fstat", Slot(g_posix.fstat), Slot(&fstat)},
-      {"ftruncate", Slot(g_posix.ftruncate), Slot(&ftruncate)},
-      {"close", Slot(g_posix.close), Slot(&close)},
-      {"lstat", Slot(g_posix.lstat), Slot(&lstat)},
-      {"stat", Slot(g_posix.stat), Slot(static_cast<int (*)(const char*, struct stat*)>(&stat))},
-      {"chmod", Slot(g_posix.chmod), Slot(&chmod)},
-      {"unlink", Slot(g_posix.unlink), Slot(&unlink)},
-      {"rename", Slot(g_posix.rename), Slot(&rename)},
-      {"statvfs", Slot(g_posix.statvfs), Slot(static_cast<int (*)(const char*, struct statvfs*)>(&statvfs))},
-      {"opendir", Slot(g_posix.opendir), Slot(&opendir)},
-      {"readdir", Slot(g_posix.readdir), Slot(&readdir)},
-      {"closedir", Slot(g_posix.closedir), Slot(&closedir)},
-      {"free", Slot(g_posix.free), Slot(&free)},
-      {"copy_file_range", Slot(g_posix.copy_file_range), Slot(&copy_file_range)},
-      {"pread", Slot(g_posix.pread), Slot(&pread)},
-      {"syncfs", Slot(g_posix.syncfs), Slot(&syncfs)},
-      {"dup2", Slot(g_posix.dup2), Slot(&dup2)},
-      {"uname", Slot(g_posix.uname), Slot(static_cast<int (*)(struct utsname*)>(&uname))},
-      {"lchown", Slot(g_posix.lchown), Slot(&lchown)},
-      {"symlink", Slot(g_posix.symlink), Slot(&symlink)},
-      {"statx", Slot(g_posix.statx), Slot(&statx)},
-  };
-  for (const auto& row : rows) EXPECT_EQ(row.slot, row.system) << row.name;
-
-  ScratchDir dir;
-  const int fd = g_posix.open((dir / "f").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0) << "open";
-  EXPECT_EQ(g_posix.descriptor_flags(fd), FD_CLOEXEC) << "descriptor_flags";
-  close(fd);
-  EXPECT_EQ(g_posix.rename_noreplace((dir / "f").c_str(), (dir / "g").c_str()), 0) << "rename_noreplace";
-  EXPECT_TRUE(Exists(dir / "g")) << "rename_noreplace";
-  const int written = open((dir / "g").c_str(), O_RDONLY | O_CLOEXEC);
-  EXPECT_EQ(g_posix.start_writeback(written), 0) << "start_writeback";
-  close(written);
-  EXPECT_GE(g_posix.unwritten_bytes(), 0) << "unwritten_bytes";
-  void* block = g_posix.malloc(10);
-  EXPECT_NE(block, nullptr) << "malloc";
-  free(block);
-  struct sigaction before, after;
-  sigaction(SIGUSR2, nullptr, &before);
-  EXPECT_EQ(g_posix.ignore_signal(SIGUSR2), 0) << "ignore_signal";
-  sigaction(SIGUSR2, &before, &after);
-  EXPECT_EQ(after.sa_handler, SIG_IGN) << "ignore_signal";
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // What a power cut can leave: the driver runs a few end-to-end rows on the
 // in-memory file system, which keeps a journal of the run; every tree that a
-// cut at any moment may leave (the rules are in tests/fuzz/memfs.h) is then
+// cut at any moment may leave (the rules are in tests/memfs/memfs.h) is then
 // put in place and checked. A replaced file holds its old or its new
 // content (on the direct rewrite, the first part of the new one at worst);
 // a new file is absent or of any length up to its full one, each block its
@@ -18,7 +18,7 @@
 #include "extractor/group.h"
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 #include "tests/seam.h"
 #include "tests/unpack_cases.h"
 
@@ -28,18 +28,13 @@ typedef std::map<std::string, std::string> Files;
 
 // Runs unpack on the tree; returns its log.
 std::string Unpack(const UnpackCase& c, const GroupLimits& limits) {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* log = open_memstream(&text, &size);
+  Capture log;
   FILE* in = fmemopen((void*)c.input.data(), c.input.size(), "rb");
   std::vector<char*> argv = {(char*)"unpack"};
   for (const std::string& a : c.args) argv.push_back((char*)a.c_str());
-  RunUnpack((int)argv.size(), argv.data(), in, log, &limits);
+  RunUnpack((int)argv.size(), argv.data(), in, log.stream(), &limits);
   fclose(in);
-  fclose(log);
-  const std::string out(text, size);
-  free(text);
-  return out;
+  return log.text();
 }
 
 std::string LastLine(const std::string& log) {

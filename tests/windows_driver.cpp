@@ -13,7 +13,7 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
   std::string script;
   for (size_t i = 0; i < runs.size(); ++i) {
     const DriverRun& r = runs[i];
-    script += r.folder + "\t" + (r.onPipe ? "pipe" : "file") + "\t" + r.package + "\t" + "../logs/" +
+    script += r.program + "\t" + r.folder + "\t" + (r.onPipe ? "pipe" : "file") + "\t" + r.package + "\t" + "../logs/" +
               std::to_string(i) + "\t" + (r.trace.empty() ? "-" : r.trace) + "\t" + r.slot + "\t" +
               std::to_string(r.nth) + "\t" + r.mode + "\t" + std::to_string(r.error);
     for (const std::string& a : r.args) script += "\t" + a;
@@ -34,8 +34,18 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
   for (size_t i = 0; i < runs.size(); ++i) {
     auto status = statuses.find(runs[i].folder);
     outcomes[i].run.status = status == statuses.end() ? -1 : status->second;
-    outcomes[i].run.err = ReadFile(root + "/logs/" + std::to_string(i));
+    const std::string log = ReadFile(root + "/logs/" + std::to_string(i));
+    (runs[i].program == "Vellomar" ? outcomes[i].run.out : outcomes[i].run.err) = log;
     outcomes[i].disk = Snapshot(root + "/" + runs[i].folder);
   }
   return outcomes;
+}
+
+bool DriverCanPass(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a.empty()) return false;
+    for (unsigned char ch : a)
+      if (ch <= ' ' || ch > '~' || ch == '"' || ch == '*' || ch == '?') return false;
+  }
+  return true;
 }

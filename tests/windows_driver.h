@@ -1,4 +1,4 @@
-// Many runs of the Windows unpack in one process: the fault driver
+// Many runs of the Windows unpack or Vellomar in one process: the driver
 // (tests/fault_driver/unpack_faults.cpp) under Wine, where starting a process
 // costs about a second. Each run takes place in a folder of its own that the
 // caller has made.
@@ -12,6 +12,7 @@
 #include "tests/e2e_runner.h"
 
 struct DriverRun {
+  std::string program = "unpack";  // or "Vellomar"
   std::string folder;   // under the root the runs share
   bool onPipe = false;  // the package comes on a pipe, not as a file
   std::string package;  // its path from the folder
@@ -27,10 +28,22 @@ struct DriverRun {
 };
 
 // Makes `runs` under `root` and returns what each left, in their order: its
-// exit status (137 when killed), its log as standard error, and the disk of
-// its folder. `sites`, when given, receives the addresses in the program
-// from which the runs made a call that can fail.
+// exit status (137 when killed), its log as standard error (Vellomar's as
+// standard output), and the disk of its folder. `sites`, when given,
+// receives the addresses in the program from which the runs made a call
+// that can fail.
 std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,
                                  std::set<std::string>* sites = nullptr);
+
+// True when the driver gives the program `args` as its own process would
+// have them: each a line of a script can carry, and one that the Windows
+// command line passes through unchanged (printable ASCII, no space, quote
+// or wildcard, not empty). Other arguments need the .exe itself.
+bool DriverCanPass(const std::vector<std::string>& args);
+
+// Whether a table's row runs through the .exe itself besides the driver:
+// one row in eight, so that the process boundary (the command line, the
+// standard streams, the exit status) is crossed by every part of a table.
+inline bool RunsThroughExe(size_t index) { return index % 8 == 0; }
 
 #endif  // TESTS_WINDOWS_DRIVER_H

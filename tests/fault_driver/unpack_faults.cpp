@@ -1,26 +1,29 @@
-// unpack_faults: the Windows build of unpack for the fault tests, never
-// shipped. It makes many runs of unpack in one process (under emulation Wine
-// takes a second to start one), each as a line of its script says, with the
-// Nth call of one slot of the KERNEL32 table (platform/windows_calls.h)
-// failing with a chosen error, once or from then on, or killing the run
-// there; a run can also write the trace of every call it makes.
+// unpack_faults: the Windows build of unpack (and of Vellomar) for the tests,
+// never shipped. It makes many runs in one process (under emulation Wine
+// takes a second to start one), each as a line of its script says: a run of
+// the end-to-end table, or one with the Nth call of one slot of the KERNEL32
+// table (platform/windows_calls.h) failing with a chosen error, once or from
+// then on, or killing the run there; a run can also write the trace of every
+// call it makes.
 //
 //   unpack_faults SCRIPT [SITES]
 //
 // SCRIPT holds one run per line, its fields separated by tabs:
 //
-//   FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR ARG...
+//   PROGRAM FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR ARG...
 //
-// FOLDER: where the run takes place (its current folder). INPUT: "file" or
-// "pipe": the package comes as a file, or through a pipe. PACKAGE, LOG, TRACE: paths from FOLDER; the log receives
-// what unpack writes to standard error, in text mode; TRACE "-" for none.
+// PROGRAM: "unpack" or "Vellomar". FOLDER: where the run takes place (its
+// current folder). INPUT: "file" or "pipe": the package comes as a file, or
+// through a pipe (Vellomar reads none). PACKAGE, LOG, TRACE: paths from
+// FOLDER; the log receives what unpack writes to standard error, or Vellomar
+// to standard output, in text mode; TRACE "-" for none.
 // SLOT "-" for a run without a fault. NTH: the call that fails, counted
 // among the calls of that slot, or with MODE ending in "@dest" among those
 // on the files of the run alone (a path, or a handle opened from one).
 // MODE: "once", "from" (that call and every later one), "kill" (the run
 // stops there, as a killed process does; what it held open is closed), or
 // "short" (a WriteFile or ReadFile that moves half the bytes asked for and
-// succeeds). ERROR: the Win32 error of a failed call. ARG...: unpack's
+// succeeds). ERROR: the Win32 error of a failed call. ARG...: the program's
 // arguments.
 //
 // For each run it prints FOLDER and the run's exit status (137 when it was
@@ -43,6 +46,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "checker/vellomar.h"
 #include "extractor/unpack.h"
 #include "platform/windows_calls.h"
 
@@ -200,7 +204,7 @@ void InstallWrappers() {
 }
 
 struct Run {
-  std::string folder, input, package, log, trace, slot, mode;
+  std::string program, folder, input, package, log, trace, slot, mode;
   long nth = 0;
   DWORD error = 0;
   std::vector<std::string> args;
@@ -236,6 +240,7 @@ FILE* PipeHolding(const std::string& package) {
 }
 
 struct RunContext {
+  bool vellomar;
   std::vector<char*> argv;
   FILE* in;
   FILE* log;
@@ -244,24 +249,28 @@ struct RunContext {
 
 DWORD WINAPI RunThread(void* context) {
   RunContext* run = (RunContext*)context;
-  run->status = RunUnpack((int)run->argv.size() - 1, run->argv.data(), run->in, run->log);
+  const int argc = (int)run->argv.size() - 1;
+  run->status = run->vellomar ? RunVellomar(argc, run->argv.data(), run->log)
+                              : RunUnpack(argc, run->argv.data(), run->in, run->log);
   return 0;
 }
 
 int Perform(const Run& r) {
   if (!SetCurrentDirectoryA(r.folder.c_str())) return -1;
   static char inputBuffer[1 << 16];
-  FILE* in = r.input == "pipe" ? PipeHolding(r.package) : fopen(r.package.c_str(), "rb");
+  const bool vellomar = r.program == "Vellomar";
+  FILE* in = vellomar ? nullptr : r.input == "pipe" ? PipeHolding(r.package) : fopen(r.package.c_str(), "rb");
   FILE* log = fopen(r.log.c_str(), "w");
-  if (!in || !log) return -1;
+  if ((!in && !vellomar) || !log) return -1;
   // As the program's own streams: its input read through a large buffer,
   // standard error unbuffered.
-  setvbuf(in, inputBuffer, _IOFBF, sizeof inputBuffer);
-  setvbuf(log, nullptr, _IONBF, 0);
+  if (in) setvbuf(in, inputBuffer, _IOFBF, sizeof inputBuffer);
+  if (!vellomar) setvbuf(log, nullptr, _IONBF, 0);
 
   RunContext run;
+  run.vellomar = vellomar;
   std::vector<std::string> args = r.args;
-  args.insert(args.begin(), "unpack");
+  args.insert(args.begin(), r.program);
   for (std::string& a : args) run.argv.push_back(&a[0]);
   run.argv.push_back(nullptr);
   run.in = in;
@@ -297,7 +306,7 @@ int Perform(const Run& r) {
   g_run.blocks.clear();
   if (g_run.trace) fclose(g_run.trace);
   g_run.trace = nullptr;
-  fclose(in);
+  if (in) fclose(in);
   fclose(log);
   return run.status;
 }
@@ -320,13 +329,14 @@ int main(int argc, char** argv) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     std::vector<std::string> f = Fields(text);
-    if (f.size() < 9) continue;
+    if (f.size() < 10) continue;
     Run r;
-    r.folder = f[0], r.input = f[1], r.package = f[2], r.log = f[3], r.trace = f[4], r.slot = f[5];
-    r.nth = atol(f[6].c_str());
-    r.mode = f[7];
-    r.error = (DWORD)strtoul(f[8].c_str(), nullptr, 10);
-    r.args.assign(f.begin() + 9, f.end());
+    r.program = f[0], r.folder = f[1], r.input = f[2], r.package = f[3], r.log = f[4], r.trace = f[5];
+    r.slot = f[6];
+    r.nth = atol(f[7].c_str());
+    r.mode = f[8];
+    r.error = (DWORD)strtoul(f[9].c_str(), nullptr, 10);
+    r.args.assign(f.begin() + 10, f.end());
     SetCurrentDirectoryA(start);
     printf("%s\t%d\n", r.folder.c_str(), Perform(r));
     fflush(stdout);

@@ -6,9 +6,10 @@
 //   0-1  the fixtures that stand in the destination (bits of kFixtures);
 //        bit 15 makes the run privileged (permission bits do not bar writing)
 //   2    free room on the volume: that many bytes below 128, else unlimited
-//   3    the call that fails: 0 for none, else 1 + MemCall (modulo 14)
+//   3    the call that fails: 0 for none, else 1 + its row in kErrors
+//        (modulo 16)
 //   4    which call of that kind fails: 0 is the first
-//   5    its error: an index into the kind's row of kErrors
+//   5    its error: an index into the call's row of kErrors
 
 #include <errno.h>
 #include <stdio.h>
@@ -21,7 +22,8 @@
 
 #include "extractor/unpack.h"
 #include "platform/posix_calls.h"
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
+#include "tests/seam.h"
 
 namespace {
 
@@ -49,22 +51,29 @@ const Fixture kFixtures[] = {
     {11, "e", S_IFREG | 0755, "old e"}, {12, "o", S_IFIFO | 0644, "reader"},
 };
 
-// Errors each call really gives on Linux; a row ends at its first 0.
-const int kErrors[kMemCalls][7] = {
-    {EIO, ENOSPC, EDQUOT, EACCES, EMFILE, ENOENT, ELOOP},  // open
-    {EIO, ENOSPC, EDQUOT},                                 // write
-    {EIO, ENOSPC, EDQUOT},                                 // fsync
-    {EIO},                                                 // fstat
-    {EIO, EPERM},                                          // ftruncate
-    {EIO},                                                 // close
-    {EIO, ENOENT, ELOOP, EACCES},                          // lstat
-    {EIO, ENOENT, ELOOP, EACCES},                          // stat
-    {EIO, EACCES, EPERM},                                  // chmod
-    {EIO, EACCES, EPERM, EBUSY},                           // unlink
-    {EIO, EXDEV, EBUSY, EACCES},                           // rename
-    {EIO, ENOENT, EACCES},                                 // opendir
-    {EIO},                                                 // readdir
+// Errors each call really gives on Linux, by the slot of the system-call
+// table that makes it; a row ends at its first 0.
+const struct {
+  const char* slot;
+  int errors[7];
+} kErrors[] = {
+    {"open", {EIO, ENOSPC, EDQUOT, EACCES, EMFILE, ENOENT, ELOOP}},
+    {"write", {EIO, ENOSPC, EDQUOT}},
+    {"fsync", {EIO, ENOSPC, EDQUOT}},
+    {"fstat", {EIO}},
+    {"ftruncate", {EIO, EPERM}},
+    {"close", {EIO}},
+    {"lstat", {EIO, ENOENT, ELOOP, EACCES}},
+    {"stat", {EIO, ENOENT, ELOOP, EACCES}},
+    {"chmod", {EIO, EACCES, EPERM}},
+    {"unlink", {EIO, EACCES, EPERM, EBUSY}},
+    {"rename", {EIO, EXDEV, EBUSY, EACCES}},
+    {"opendir", {EIO, ENOENT, EACCES}},
+    {"readdir", {EIO}},
+    {"syncfs", {EIO, ENOSPC, EDQUOT}},
+    {"rename_noreplace", {EIO, EXDEV, EBUSY, EACCES}},
 };
+const unsigned kCalls = sizeof kErrors / sizeof *kErrors;
 
 struct Entry {
   const char* name;  // in the input, NUL-terminated there
@@ -113,7 +122,8 @@ void Parse(const uint8_t* p, const uint8_t* end, Package* pkg) {
   }
 }
 
-void SetScene(const uint8_t* head) {
+// Sets the scene; returns the call that fails, if any.
+std::vector<FailCall> SetScene(const uint8_t* head) {
   unsigned bits = head[0] | head[1] << 8;
   MemFsReset(bits & 0x8000);
   MemFsMake("/memfs", S_IFDIR | 0755, "", 0);
@@ -122,11 +132,11 @@ void SetScene(const uint8_t* head) {
   for (const Fixture& f : kFixtures)
     if (bits >> f.bit & 1) MemFsMake(InDest(f.name), f.mode, f.data, strlen(f.data));
   if (head[2] < 128) MemFsSetFree(head[2]);
-  unsigned kind = head[3] % (kMemCalls + 1), n = 1;
-  if (kind == 0) return;
-  const int* row = kErrors[kind - 1];
-  while (n < 7 && row[n]) ++n;
-  MemFsFailNth((MemCall)(kind - 1), head[4] + 1u, row[head[5] % n]);
+  unsigned kind = head[3] % (kCalls + 1), n = 1;
+  if (kind == 0) return {};
+  const int* errors = kErrors[kind - 1].errors;
+  while (n < 7 && errors[n]) ++n;
+  return {FailCall(kErrors[kind - 1].slot, errors[head[5] % n]).Nth(head[4] + 1u).Once()};
 }
 
 ssize_t ReadInput(void* cookie, char* buf, size_t n) {
@@ -226,14 +236,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     log = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, WriteLog, nullptr, nullptr});
   }
   if (size < kHeader) return 0;
-  SetScene(data);
+  const std::vector<FailCall> faults = SetScene(data);
   Parse(data + kHeader, data + size, &pkg);
   Input input = {data + kHeader, size - kHeader, 0};
   FILE* in = fopencookie(&input, "r", cookie_io_functions_t{ReadInput, nullptr, nullptr, nullptr});
   setvbuf(in, buffer, _IOFBF, sizeof buffer);
   char* argv[] = {(char*)"unpack", (char*)"-destdir", (char*)kDest, nullptr};
   g_log.clear();
-  int status = RunUnpack(3, argv, in, log);
+  int status;
+  {
+    SeamGuard guard(faults);
+    status = RunUnpack(3, argv, in, log);
+  }
   fclose(in);
   fflush(log);
   Require(status == 0, "the run returned non-zero");

@@ -1,4 +1,4 @@
-#include "tests/fuzz/memfs.h"
+#include "tests/memfs/memfs.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -66,9 +66,6 @@ struct State {
   int streams;
   uint64_t capacity, used;
   bool privileged;
-  MemCall faultCall;
-  unsigned faultNth, faultSeen;
-  int faultErr;
   PosixCalls saved;
   bool recording;
   std::vector<Node> recorded;  // the tree when recording began
@@ -82,13 +79,6 @@ void Record(const Op& op) {
 const int kMaxHops = 40;  // links followed in one resolution, as on Linux
 
 int Error(int err) { return errno = err, -1; }
-
-// True (errno set) for the call armed to fail.
-bool Injected(MemCall call) {
-  if (g.faultNth == 0 || call != g.faultCall || ++g.faultSeen != g.faultNth) return false;
-  errno = g.faultErr;
-  return true;
-}
 
 bool IsDir(int node) { return S_ISDIR(g.nodes[node].mode); }
 uint64_t Free() { return g.used < g.capacity ? g.capacity - g.used : 0; }
@@ -188,8 +178,7 @@ int Describe(int node, struct stat* st) {
   return 0;
 }
 
-int StatPath(MemCall call, const char* path, bool follow, struct stat* st) {
-  if (Injected(call)) return -1;
+int StatPath(const char* path, bool follow, struct stat* st) {
   Where w;
   int err = Find(path, follow, &w);
   return err ? Error(err) : Describe(w.node, st);
@@ -225,7 +214,6 @@ int OpenExisting(int node, int flags) {
 }
 
 int FakeOpen(const char* path, int flags, mode_t mode) {
-  if (Injected(kMemOpen)) return -1;
   bool create = flags & O_CREAT, exclusive = create && (flags & O_EXCL);
   Where w;
   int err = Resolve(path, !exclusive && !(flags & O_NOFOLLOW), &w);
@@ -241,7 +229,6 @@ int FakeOpen(const char* path, int flags, mode_t mode) {
 // As on Linux, a write stores what fits and returns the short count; the
 // next one finds no room and fails.
 ssize_t FakeWrite(int fd, const void* data, size_t count) {
-  if (Injected(kMemWrite)) return -1;
   Descriptor* d = FdOf(fd);
   if (!d || !d->writable) return Error(EBADF);
   Node& e = g.nodes[d->node];
@@ -260,7 +247,6 @@ ssize_t FakeWrite(int fd, const void* data, size_t count) {
 }
 
 int FakeFsync(int fd) {
-  if (Injected(kMemFsync)) return -1;
   if (!FdOf(fd)) return Error(EBADF);
   Record(Op{kFlushFile, FdOf(fd)->node});
   return 0;
@@ -268,7 +254,6 @@ int FakeFsync(int fd) {
 
 // A volume's flush fails where a file's would.
 int FakeSyncfs(int fd) {
-  if (Injected(kMemFsync)) return -1;
   if (!FdOf(fd)) return Error(EBADF);
   Record(Op{kFlushVolume, -1});
   return 0;
@@ -296,13 +281,11 @@ ssize_t FakePread(int fd, void* data, size_t count, off_t offset) {
 }
 
 int FakeFstat(int fd, struct stat* st) {
-  if (Injected(kMemFstat)) return -1;
   return FdOf(fd) ? Describe(FdOf(fd)->node, st) : Error(EBADF);
 }
 
 // Growing takes room as if written, where Linux would leave a hole.
 int FakeFtruncate(int fd, off_t length) {
-  if (Injected(kMemFtruncate)) return -1;
   Descriptor* d = FdOf(fd);
   if (!d) return Error(EBADF);
   if (length < 0 || !d->writable || !S_ISREG(g.nodes[d->node].mode)) return Error(EINVAL);
@@ -320,14 +303,13 @@ int FakeClose(int fd) {
   --g.nodes[d->node].opens;
   Release(d->node);
   d->node = -1;
-  return Injected(kMemClose) ? -1 : 0;
+  return 0;
 }
 
-int FakeLstat(const char* path, struct stat* st) { return StatPath(kMemLstat, path, false, st); }
-int FakeStat(const char* path, struct stat* st) { return StatPath(kMemStat, path, true, st); }
+int FakeLstat(const char* path, struct stat* st) { return StatPath(path, false, st); }
+int FakeStat(const char* path, struct stat* st) { return StatPath(path, true, st); }
 
 int FakeChmod(const char* path, mode_t mode) {
-  if (Injected(kMemChmod)) return -1;
   Where w;
   int err = Find(path, true, &w);
   if (err) return Error(err);
@@ -337,7 +319,6 @@ int FakeChmod(const char* path, mode_t mode) {
 }
 
 int FakeUnlink(const char* path) {
-  if (Injected(kMemUnlink)) return -1;
   Where w;
   int err = Find(path, false, &w);
   if (err) return Error(err);
@@ -357,7 +338,6 @@ bool HasChildren(int dir) {
 // Renames `from` to `to`; an entry at `to` is replaced when `replace`, as
 // rename(2) replaces a file (or an empty folder with a folder).
 int Move(const char* from, const char* to, bool replace) {
-  if (Injected(kMemRename)) return -1;
   Where a, b;
   int err = Resolve(from, false, &a);
   if (!err) err = Resolve(to, false, &b);
@@ -390,7 +370,6 @@ int FakeStatvfs(const char*, struct statvfs*) { return Error(ENOSYS); }
 int FakeStatx(int, const char*, int, unsigned, struct statx*) { return Error(ENOSYS); }
 
 DIR* FakeOpendir(const char* path) {
-  if (Injected(kMemOpendir)) return nullptr;
   Where w;
   int err = Find(path, true, &w);
   if (!err && !IsDir(w.node)) err = ENOTDIR;
@@ -400,7 +379,6 @@ DIR* FakeOpendir(const char* path) {
 }
 
 struct dirent* FakeReaddir(DIR* dir) {
-  if (Injected(kMemReaddir)) return nullptr;
   Stream* s = reinterpret_cast<Stream*>(dir);
   for (;; ++s->next) {
     size_t k = s->next;
@@ -507,7 +485,6 @@ void MemFsReset(bool privileged) {
   g.used = 0;
   g.capacity = (uint64_t)1 << 62;  // as good as unlimited, and far from overflow
   g.privileged = privileged;
-  g.faultNth = 0;
   g.recording = false;
   g.ops.clear();
 }
@@ -523,13 +500,6 @@ bool MemFsMake(const char* path, mode_t mode, const char* data, size_t size) {
 }
 
 void MemFsSetFree(uint64_t bytes) { g.capacity = g.used + bytes; }
-
-void MemFsFailNth(MemCall call, unsigned nth, int err) {
-  g.faultCall = call;
-  g.faultNth = nth;
-  g.faultSeen = 0;
-  g.faultErr = err;
-}
 
 const std::string* MemFsLook(const char* path, bool follow, mode_t* mode) {
   Where w;
@@ -655,7 +625,6 @@ size_t MemFsPowerCuts(const std::function<void()>& visit) {
         if (!seen.insert(Described(nodes)).second) continue;
         g.fds.clear();
         g.streams = 0;
-        g.faultNth = 0;
         g.nodes = std::move(nodes);
         g.used = 0;
         for (const Node& e : g.nodes)
