@@ -11,8 +11,19 @@
 # replacement timed on a quiet volume and just after another program wrote
 # BUSY_MIB, default 1024, MiB it has not flushed; datasets BUSY_SETS,
 # default "one g64 small mixed") and "counts" (new files and replacements at
-# COUNTS, default "n10k n100k n1m", one run each). BASELINE, the path of
-# another unpack (an earlier build), times it beside this one.
+# COUNTS, default "n10k n100k n1m", one run each). BASELINE, the absolute
+# path of another unpack (an earlier build), times it beside this one. TOOLS,
+# when set, the tools the install part times (among unpack, baseline,
+# unpack-pipe, unpack+syncfs, tar, tar-pipe, tar+sync, cpio, cat-pkg,
+# cat-big); tar, the reference, always is, and tar-pipe with unpack-pipe.
+#
+# What the hardening flags (cmake/Hardening.cmake) cost: a release built
+# without them beside the usual one, then the two timed run by run; the
+# baseline row's "vs unpack from a file" is the hardened time over the other:
+#   cmake -S . -B build/release-plain -G Ninja -DCMAKE_BUILD_TYPE=Release \
+#         -DBUILD_TESTING=OFF -DHARDENING=OFF && cmake --build build/release-plain
+#   BASELINE=$PWD/build/release-plain/unpack PARTS=install \
+#     TOOLS="unpack baseline" bench/run.sh 3
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -104,6 +115,11 @@ for d in $datasets; do
   bytes=$(du -sb --apparent-size "$work/src/$d" | cut -f1)
   tools="unpack ${BASELINE:+baseline} unpack-pipe unpack+syncfs tar tar-pipe tar+sync cpio cat-pkg"
   [ "$d" = big ] && tools="$tools cat-big"
+  if [ -n "${TOOLS:-}" ]; then
+    tools=$(for t in $tools; do
+      case " $TOOLS :$t" in *" $t "* | *:tar | *" unpack-pipe "*:tar-pipe) echo "$t" ;; esac
+    done)
+  fi
   for mode in new replace; do
     for ((i = 1; i <= runs; i++)); do
       for tool in $tools; do

@@ -53,7 +53,7 @@ ExternalProject_Add(windows_programs
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${WINDOWS_BUILD_DIR}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
-             -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+             -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTEST_PROGRAMS=ON
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar platform_probe unpack_faults
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
