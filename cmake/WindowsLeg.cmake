@@ -54,10 +54,11 @@ ExternalProject_Add(windows_programs
   BINARY_DIR ${WINDOWS_BUILD_DIR}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
              -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar platform_probe unpack_faults
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar pack platform_probe unpack_faults
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${WINDOWS_BUILD_DIR}/unpack.exe ${WINDOWS_BUILD_DIR}/Vellomar.exe
+                   ${WINDOWS_BUILD_DIR}/pack.exe
                    ${WINDOWS_BUILD_DIR}/platform_probe.exe ${WINDOWS_BUILD_DIR}/unpack_faults.exe)
 
 set(WINE_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/wine-prefix)

@@ -5,7 +5,7 @@
 
 #include <tuple>
 
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 const FolderLook& LookAtFolder(FolderCache* cache, const std::string& path) {
   const auto known = cache->find(path);

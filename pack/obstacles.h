@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 // Why the file at `path` can be neither removed nor renamed over.
 enum Hold {

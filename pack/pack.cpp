@@ -33,7 +33,7 @@
 #include "pack/plan.h"
 #include "pack/verify.h"
 #include "pack/writer.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 

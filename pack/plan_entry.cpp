@@ -27,7 +27,7 @@
 #include "pack/obstacles.h"
 #include "platform/os.h"
 #include "platform/win32.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "format/package_format.h"
 #include "pack/names.h"
 #include "pack/progress.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 
