@@ -33,5 +33,5 @@ PlaceKey KeyOf(FolderCache* cache, const std::string& target) {
 }
 
 std::string LastPart(const std::string& target) {
-  return target.substr(target.rfind('/') + 1);
+  return target.substr(target.find_last_of(kOsSeparators) + 1);
 }

@@ -14,6 +14,11 @@ std::string OsFolderOf(const std::string& path);
 // The characters that separate folders in a path: "/" on Linux, "/\\" on
 // Windows.
 extern const char kOsSeparators[];
+inline bool OsIsSeparator(char c) {
+  for (const char* s = kOsSeparators; *s; ++s)
+    if (*s == c) return true;
+  return false;
+}
 
 // True where pack writes \ between folders in the names of a package unless
 // asked otherwise (on Windows), false where it writes / (on Linux).
