@@ -35,7 +35,8 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
     auto status = statuses.find(runs[i].folder);
     outcomes[i].run.status = status == statuses.end() ? -1 : status->second;
     const std::string log = ReadFile(root + "/logs/" + std::to_string(i));
-    (runs[i].program == "Vellomar" ? outcomes[i].run.out : outcomes[i].run.err) = log;
+    (runs[i].program == "unpack" ? outcomes[i].run.err : outcomes[i].run.out) = log;
+    if (runs[i].program == "pack") outcomes[i].run.err = ReadFile(root + "/logs/" + std::to_string(i) + ".err");
     outcomes[i].disk = Snapshot(root + "/" + runs[i].folder);
   }
   return outcomes;

@@ -1,4 +1,4 @@
-// unpack_faults: the Windows build of unpack (and of Vellomar) for the tests,
+// unpack_faults: the Windows build of unpack (and of Vellomar and pack) for the tests,
 // never shipped. It makes many runs in one process (under emulation Wine
 // takes a second to start one), each as a line of its script says: a run of
 // the end-to-end table, or one with the Nth call of one slot of the KERNEL32
@@ -12,11 +12,13 @@
 //
 //   PROGRAM FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR ARG...
 //
-// PROGRAM: "unpack" or "Vellomar". FOLDER: where the run takes place (its
+// PROGRAM: "unpack", "Vellomar" or "pack". FOLDER: where the run takes place (its
 // current folder). INPUT: "file" or "pipe": the package comes as a file, or
 // through a pipe (Vellomar reads none). PACKAGE, LOG, TRACE: paths from
 // FOLDER; the log receives what unpack writes to standard error, or Vellomar
-// to standard output, in text mode; TRACE "-" for none.
+// to standard output, in text mode; pack's standard output goes to LOG and
+// its standard error to LOG.err, both in binary mode as pack.exe writes
+// them, and its standard input is PACKAGE; TRACE "-" for none.
 // SLOT "-" for a run without a fault. NTH: the call that fails, counted
 // among the calls of that slot, or with MODE ending in "@dest" among those
 // on the files of the run alone (a path, or a handle opened from one).
@@ -47,6 +49,7 @@
 #include <vector>
 
 #include "checker/vellomar.h"
+#include "pack/pack.h"
 #include "extractor/unpack.h"
 #include "platform/windows_calls.h"
 
@@ -241,9 +244,11 @@ FILE* PipeHolding(const std::string& package) {
 
 struct RunContext {
   bool vellomar;
+  bool pack;
   std::vector<char*> argv;
   FILE* in;
   FILE* log;
+  FILE* err;  // pack's standard error
   int status;
 };
 
@@ -251,6 +256,7 @@ DWORD WINAPI RunThread(void* context) {
   RunContext* run = (RunContext*)context;
   const int argc = (int)run->argv.size() - 1;
   run->status = run->vellomar ? RunVellomar(argc, run->argv.data(), run->log)
+                : run->pack   ? RunPack(argc, run->argv.data(), run->in, run->log, run->err)
                               : RunUnpack(argc, run->argv.data(), run->in, run->log);
   return 0;
 }
@@ -260,15 +266,20 @@ int Perform(const Run& r) {
   static char inputBuffer[1 << 16];
   const bool vellomar = r.program == "Vellomar";
   FILE* in = vellomar ? nullptr : r.input == "pipe" ? PipeHolding(r.package) : fopen(r.package.c_str(), "rb");
-  FILE* log = fopen(r.log.c_str(), "w");
-  if ((!in && !vellomar) || !log) return -1;
+  const bool pack = r.program == "pack";
+  FILE* log = fopen(r.log.c_str(), pack ? "wb" : "w");
+  FILE* err = pack ? fopen((r.log + ".err").c_str(), "wb") : nullptr;
+  if ((!in && !vellomar) || !log || (pack && !err)) return -1;
   // As the program's own streams: its input read through a large buffer,
   // standard error unbuffered.
   if (in) setvbuf(in, inputBuffer, _IOFBF, sizeof inputBuffer);
-  if (!vellomar) setvbuf(log, nullptr, _IONBF, 0);
+  if (!vellomar && !pack) setvbuf(log, nullptr, _IONBF, 0);
+  if (err) setvbuf(err, nullptr, _IONBF, 0);
 
   RunContext run;
   run.vellomar = vellomar;
+  run.pack = pack;
+  run.err = err;
   std::vector<std::string> args = r.args;
   args.insert(args.begin(), r.program);
   for (std::string& a : args) run.argv.push_back(&a[0]);
@@ -308,6 +319,7 @@ int Perform(const Run& r) {
   g_run.trace = nullptr;
   if (in) fclose(in);
   fclose(log);
+  if (err) fclose(err);
   return run.status;
 }
 
