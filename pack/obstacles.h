@@ -12,7 +12,8 @@
 enum Hold {
   kFree,     // it can
   kRights,   // this user may not (a folder closed to them, the sticky bit)
-  kFlags,    // its flags or its folder's forbid it, root too
+  kFlags,    // its flags or its folder's forbid it, root too, or (Windows) another
+             // program holds it open without sharing
   kMounted,  // a file system is mounted on it
 };
 struct Removal {

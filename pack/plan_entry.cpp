@@ -264,7 +264,9 @@ std::string NoOpening(const std::string& target, const PathFacts& f, bool* unsur
   if (flags.immutable) return "it is immutable (chattr +i)";
   if (flags.appendOnly && S_ISREG(f.mode)) return "it is append-only (chattr +a)";
   if (!OsMayWrite(target.c_str()))
-    return errno == EROFS ? "the volume is mounted read-only" : "this user may not write it";
+    return errno == EROFS   ? "the volume is mounted read-only"
+           : errno == EBUSY ? "another program holds it open without sharing"
+                            : "this user may not write it";
   const Running running = ProgramRunsFrom(f);
   if (running == kRunning) return "a program runs from it";
   *unsure = running == kUnseen;

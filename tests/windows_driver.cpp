@@ -15,7 +15,7 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
     const DriverRun& r = runs[i];
     script += r.program + "\t" + r.folder + "\t" + (r.onPipe ? "pipe" : "file") + "\t" + r.package + "\t" + "../logs/" +
               std::to_string(i) + "\t" + (r.trace.empty() ? "-" : r.trace) + "\t" + r.slot + "\t" +
-              std::to_string(r.nth) + "\t" + r.mode + "\t" + std::to_string(r.error);
+              std::to_string(r.nth) + "\t" + r.mode + "\t" + std::to_string(r.error) + "\t" + r.hold;
     for (const std::string& a : r.args) script += "\t" + a;
     script += "\n";
   }

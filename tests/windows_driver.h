@@ -25,6 +25,9 @@ struct DriverRun {
   std::string mode = "none";
   unsigned error = 0;
   std::string trace;  // a file for the trace of the calls, from the folder
+  // A file the driver holds open during the run, sharing only reading, as
+  // another program may: from the folder, "-" for none.
+  std::string hold = "-";
 };
 
 // Makes `runs` under `root` and returns what each left, in their order: its

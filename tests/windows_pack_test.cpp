@@ -2,7 +2,9 @@
 // for the whole table) with --slashes, and its standard output, standard
 // error and exit status must be Linux pack's bytes for the same package and
 // tree. A plan row is then followed by unpack.exe on the same tree (a second
-// driver process), which must end as the plan said.
+// driver process), which must end as the plan said. A row that holds a file
+// open, as another program may, has no Linux counterpart: its plan is
+// checked against unpack.exe alone.
 #include <gtest/gtest.h>
 
 #include "tests/harness.h"
@@ -18,6 +20,7 @@ struct PackRow {
   // folder, any other a file of the content given.
   std::vector<std::pair<std::string, std::string>> tree;
   std::vector<std::string> args;  // after the program's name; the package is p.pkg
+  const char* hold = "-";         // held open by the driver during both runs
 };
 
 const std::vector<PackEntry> kTwo = {{"a/b.txt", "hello\n"}, {"c.txt", "world!\n"}};
@@ -42,6 +45,10 @@ const std::vector<PackRow> kRows = {
      {"--plan", "dest/", "p.pkg"}},
     {"plan a folder at a staged copy", kTwo, 0, {{"dest/a/b.txt", "old"}, {"dest/a/b.txtTMP/", ""}},
      {"--plan", "dest/", "p.pkg"}},
+    {"plan a read-only file", kTwo, 0, {{"dest/a/b.txt", "old"}, {"dest/c.txt!", "old"}},
+     {"--plan", "dest/", "p.pkg"}},
+    {"plan a file held open without sharing", kTwo, 0, {{"dest/a/b.txt", "old"}, {"dest/c.txt", "old"}},
+     {"--plan", "dest/", "p.pkg"}, "dest/c.txt"},
 };
 
 void MakeRow(const std::string& folder, const PackRow& row) {
@@ -51,8 +58,11 @@ void MakeRow(const std::string& folder, const PackRow& row) {
   for (const auto& [path, content] : row.tree) {
     if (path.back() == '/') MakeDirs(folder + "/" + path);
     else {
-      MakeDirs(folder + "/" + path.substr(0, path.rfind('/')));
-      WriteFile(folder + "/" + path, content);
+      // A name ending in "!" is a read-only file.
+      const bool readOnly = path.back() == '!';
+      const std::string file = folder + "/" + path.substr(0, path.size() - readOnly);
+      MakeDirs(file.substr(0, file.rfind('/')));
+      WriteFile(file, content, readOnly ? 0444 : 0644);
     }
   }
 }
@@ -72,6 +82,7 @@ TEST(PackOnWindowsInOneProcess, AgreesWithLinux) {
     runs[i].package = "p.pkg";
     runs[i].args = kRows[i].args;
     runs[i].args.insert(runs[i].args.begin(), "--slashes");
+    runs[i].hold = kRows[i].hold;
     MakeRow(root / runs[i].folder, kRows[i]);
   }
   const std::vector<Outcome> onWindows = RunInDriver(root.path(), runs);
@@ -83,12 +94,14 @@ TEST(PackOnWindowsInOneProcess, AgreesWithLinux) {
     run.folder = runs[i].folder;
     run.package = "p.pkg";
     run.args = {"-destdir", "dest/"};
+    run.hold = kRows[i].hold;
     installs.push_back(run);
   }
   // Linux pack on a tree of its own, made as the row's was.
   ScratchDir native;
   for (size_t i = 0; i < kRows.size(); ++i) {
     const PackRow& row = kRows[i];
+    if (row.hold != std::string("-")) continue;
     MakeRow(native / "r", row);
     RunOptions options;
     options.cwd = native / "r";

@@ -10,7 +10,7 @@
 //
 // SCRIPT holds one run per line, its fields separated by tabs:
 //
-//   PROGRAM FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR ARG...
+//   PROGRAM FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR HOLD ARG...
 //
 // PROGRAM: "unpack", "Vellomar" or "pack". FOLDER: where the run takes place (its
 // current folder). INPUT: "file" or "pipe": the package comes as a file, or
@@ -25,8 +25,10 @@
 // MODE: "once", "from" (that call and every later one), "kill" (the run
 // stops there, as a killed process does; what it held open is closed), or
 // "short" (a WriteFile or ReadFile that moves half the bytes asked for and
-// succeeds). ERROR: the Win32 error of a failed call. ARG...: the program's
-// arguments.
+// succeeds). ERROR: the Win32 error of a failed call. HOLD: a path from
+// FOLDER that the driver holds open during the run, for reading and
+// sharing only reading, as another program may ("-" for none). ARG...: the
+// program's arguments.
 //
 // For each run it prints FOLDER and the run's exit status (137 when it was
 // killed) on a line of standard output.
@@ -207,7 +209,7 @@ void InstallWrappers() {
 }
 
 struct Run {
-  std::string program, folder, input, package, log, trace, slot, mode;
+  std::string program, folder, input, package, log, trace, slot, mode, hold;
   long nth = 0;
   DWORD error = 0;
   std::vector<std::string> args;
@@ -298,6 +300,9 @@ int Perform(const Run& r) {
   g_run.calls.assign(kSlots, 0);
   g_run.callsOnFiles.assign(kSlots, 0);
   g_run.trace = r.trace == "-" ? nullptr : fopen(r.trace.c_str(), "w");
+  const HANDLE held = r.hold == "-" ? INVALID_HANDLE_VALUE
+                                    : g_system.CreateFileA(r.hold.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                           NULL, OPEN_EXISTING, 0, NULL);
   if (g_run.mode == kKill) {
     // A thread of its own, which ends at the call that kills the run.
     HANDLE thread = CreateThread(NULL, 1 << 20, RunThread, &run, CREATE_SUSPENDED, &g_run.thread);
@@ -317,6 +322,7 @@ int Perform(const Run& r) {
   g_run.blocks.clear();
   if (g_run.trace) fclose(g_run.trace);
   g_run.trace = nullptr;
+  if (held != INVALID_HANDLE_VALUE) g_system.CloseHandle(held);
   if (in) fclose(in);
   fclose(log);
   if (err) fclose(err);
@@ -341,14 +347,15 @@ int main(int argc, char** argv) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     std::vector<std::string> f = Fields(text);
-    if (f.size() < 10) continue;
+    if (f.size() < 11) continue;
     Run r;
     r.program = f[0], r.folder = f[1], r.input = f[2], r.package = f[3], r.log = f[4], r.trace = f[5];
     r.slot = f[6];
     r.nth = atol(f[7].c_str());
     r.mode = f[8];
     r.error = (DWORD)strtoul(f[9].c_str(), nullptr, 10);
-    r.args.assign(f.begin() + 10, f.end());
+    r.hold = f[10];
+    r.args.assign(f.begin() + 11, f.end());
     SetCurrentDirectoryA(start);
     printf("%s\t%d\n", r.folder.c_str(), Perform(r));
     fflush(stdout);
