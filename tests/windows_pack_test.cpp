@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/harness.h"
+#include "tests/windows_builds.h"
 #include "tests/windows_driver.h"
 
 namespace {
@@ -125,4 +126,48 @@ TEST(PackOnWindowsInOneProcess, AgreesWithLinux) {
   }
 }
 
+
+
+// The README's whole job with the three .exe files alone, each its own
+// process: pack, list, plan with --mkdirs, check the room, install, verify.
+// Each step's exit status and last line of output (unpack's log for unpack).
+struct JobStep {
+  const char* program;
+  std::vector<std::string> args;
+  bool packageOnInput;
+  int status;
+  const char* lastLine;
+};
+
+TEST(PackOnWindows, WholeJob) {
+  const std::string unpack = WINDOWS_UNPACK_PATH;
+  const std::vector<JobStep> steps = {
+      {WINDOWS_PACK_PATH, {"-C", "src", "-o", "app.pkg", "app"}, false, 0, ""},
+      {WINDOWS_PACK_PATH, {"-t", "app.pkg"}, false, 0,
+       "well formed: 2 entries, 12 bytes of content; the structure is checked, not the content "
+       "(the format has no checksum)"},
+      {WINDOWS_PACK_PATH, {"--plan", "dest\\", "--mkdirs", "app.pkg"}, false, 0, "unpack would end with OK"},
+      {WINDOWS_VELLOMAR_PATH, {"-drive", "Z:\\", "-required", "1000"}, false, 0, "OK"},
+      {WINDOWS_UNPACK_PATH, {"-destdir", "dest\\"}, true, 0, "OK"},
+      {WINDOWS_PACK_PATH, {"--verify", "dest\\", "app.pkg"}, false, 0,
+       "verified 2 entries: same 2, differs 0, missing 0, not a file 0; staged copies left 0"},
+  };
+  ScratchDir dir;
+  MakeDirs(dir / "src/app/bin");
+  WriteFile(dir / "src/app/bin/tool.exe", "MZ bin");
+  WriteFile(dir / "src/app/readme.txt", "hello\n");
+  for (const JobStep& step : steps) {
+    const std::string input = step.packageOnInput ? ReadFile(dir / "app.pkg") : "";
+    const RunResult r = RunOn(WindowsBuild(), step.program, step.args, input, dir.path());
+    const std::string shown = step.program == unpack ? r.err : r.out;
+    EXPECT_EQ(r.status, step.status) << step.args[0] << ": " << Visible(r.err);
+    EXPECT_EQ(LastLine(shown), step.lastLine) << step.args[0] << ": " << Visible(shown);
+  }
+  // pack.exe names with \ as pack -w does on Linux, in the same bytes.
+  RunOptions options;
+  options.cwd = dir.path();
+  const RunResult onLinux = RunProgram({PACK_PATH, "-w", "-C", "src", "app"}, "", options);
+  EXPECT_EQ(Visible(ReadFile(dir / "app.pkg")), Visible(onLinux.out));
+  EXPECT_EQ(ReadFile(dir / "dest/app/bin/tool.exe"), "MZ bin");
+}
 }  // namespace
