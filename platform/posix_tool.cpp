@@ -1,4 +1,4 @@
-// pack's calls over POSIX (posix_tool.h), each through the table.
+// pack's calls over POSIX (tool.h), each through the table.
 #include "platform/tool.h"
 
 #include <errno.h>
