@@ -95,6 +95,21 @@ TEST(PackOnWindowsInOneProcess, AgreesWithLinux) {
   }
 }
 
+// The table of calls reaches pack as it reaches unpack: a read of an
+// installed file that fails (the first ReadFile through the table; the
+// package is read through the C runtime) makes it unreadable.
+TEST(PackOnWindowsInOneProcess, ReadFailureThroughTheTable) {
+  ScratchDir root;
+  DriverRun run;
+  run.program = "pack", run.folder = "r", run.package = "p.pkg";
+  run.args = {"--slashes", "--verify", "dest/", "p.pkg"};
+  run.slot = "ReadFile", run.nth = 1, run.mode = "once", run.error = 23;  // ERROR_CRC
+  MakeRow(root / "r", kRows[3]);
+  const Outcome o = RunInDriver(root.path(), {run})[0];
+  EXPECT_EQ(o.run.status, 1);
+  EXPECT_EQ(o.run.out.substr(0, 15), "unreadable a/b:") << o.run.out;
+}
+
 // The whole job with the three .exe files alone, each its own process; the
 // last line of each step's output (unpack's log), all with exit status 0.
 TEST(PackOnWindows, WholeJob) {
