@@ -54,10 +54,11 @@ ExternalProject_Add(windows_programs
   BINARY_DIR ${WINDOWS_BUILD_DIR}
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
              -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DTEST_PROGRAMS=ON
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar platform_probe unpack_faults
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target unpack Vellomar pack platform_probe unpack_faults
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${WINDOWS_BUILD_DIR}/unpack.exe ${WINDOWS_BUILD_DIR}/Vellomar.exe
+                   ${WINDOWS_BUILD_DIR}/pack.exe
                    ${WINDOWS_BUILD_DIR}/platform_probe.exe ${WINDOWS_BUILD_DIR}/unpack_faults.exe)
 
 set(WINE_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/wine-prefix)
@@ -68,14 +69,17 @@ set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 
 add_executable(windows_tests windows_e2e_test.cpp windows_truncation_test.cpp pe_headers_test.cpp
                              platform_facts_test.cpp checker_windows_test.cpp
-                             windows_driver.cpp windows_fault_matrix_test.cpp full_volume_test.cpp)
+                             windows_driver.cpp windows_fault_matrix_test.cpp full_volume_test.cpp
+                             windows_pack_test.cpp)
 target_compile_definitions(windows_tests PRIVATE
   UNPACK_PATH="$<TARGET_FILE:unpack>" VELLOMAR_PATH="$<TARGET_FILE:Vellomar>"
+  PACK_PATH="$<TARGET_FILE:pack>"
   WINDOWS_UNPACK_PATH="${WINDOWS_BUILD_DIR}/unpack.exe"
   WINDOWS_VELLOMAR_PATH="${WINDOWS_BUILD_DIR}/Vellomar.exe"
+  WINDOWS_PACK_PATH="${WINDOWS_BUILD_DIR}/pack.exe"
   WINDOWS_PROBE_PATH="${WINDOWS_BUILD_DIR}/platform_probe.exe"
   WINDOWS_FAULTS_PATH="${WINDOWS_BUILD_DIR}/unpack_faults.exe"
   WINE_RUNNER="${WINE_RUNNER}" WINE_PREFIX="${WINE_PREFIX}" OBJDUMP_PATH="${MINGW_OBJDUMP}")
 target_link_libraries(windows_tests PRIVATE checker_cases GTest::gtest_main)
-add_dependencies(windows_tests windows_programs unpack Vellomar)
+add_dependencies(windows_tests windows_programs unpack Vellomar pack)
 gtest_discover_tests(windows_tests PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 300)

@@ -5,7 +5,7 @@
 
 #include <tuple>
 
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 const FolderLook& LookAtFolder(FolderCache* cache, const std::string& path) {
   const auto known = cache->find(path);
@@ -33,5 +33,5 @@ PlaceKey KeyOf(FolderCache* cache, const std::string& target) {
 }
 
 std::string LastPart(const std::string& target) {
-  return target.substr(target.rfind('/') + 1);
+  return target.substr(target.find_last_of(kOsSeparators) + 1);
 }

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "platform/posix_paths.h"
+#include "platform/paths.h"
 
 // How a folder on the way to a target stands.
 struct FolderLook {

@@ -4,10 +4,19 @@
 
 #include <algorithm>
 
+#include "platform/paths.h"
+
+namespace {
+bool g_backslashes = false;
+}  // namespace
+
+void ShowBackslashes(bool on) { g_backslashes = on; }
+
 std::string Escaped(const std::string& name) {
   std::string s;
   for (unsigned char c : name) {
-    if (c == '\\') s += "\\\\";
+    if (g_backslashes && (c == '\\' || c == '/')) s += '\\';
+    else if (c == '\\') s += "\\\\";
     else if (c == '\n') s += "\\n";
     else if (c == '\t') s += "\\t";
     else if (c == '\r') s += "\\r";
@@ -32,7 +41,7 @@ bool ClimbsUp(const std::string& name, const char* separators) {
 }
 
 std::string PrefixNote(const std::string& prefix, const std::string& firstName) {
-  if (prefix.empty() || prefix.back() == '/' || firstName[0] == '/') return std::string();
+  if (prefix.empty() || OsIsSeparator(prefix.back()) || OsIsSeparator(firstName[0])) return std::string();
   const std::string shown = Escaped(prefix);
   return shown + " does not end in /: names are appended to it (" + shown + Escaped(firstName) + ")";
 }

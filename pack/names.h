@@ -6,7 +6,10 @@
 
 // `name` as a listing shows it: control characters and the backslash escaped
 // as in C, so that every name takes one line and reads back unambiguously.
+// Once ShowBackslashes(true) is called, every / and \ is shown as one
+// backslash instead, as Windows writes a path (pack.exe without --slashes).
 std::string Escaped(const std::string& name);
+void ShowBackslashes(bool on);
 
 // True when `name` holds the component "..", between any of `separators`.
 bool ClimbsUp(const std::string& name, const char* separators);

@@ -16,8 +16,11 @@ Removal LookAtRemoval(const std::string& path, bool entryFile) {
     return Removal{kFlags, "its folder " + Escaped(folder) + " is " +
                                (in.immutable ? "immutable (chattr +i)" : "append-only (chattr +a)")};
   if (entryFile) return Removal{kFree, std::string()};
-  if (!OsMayRemove(path.c_str()))
+  if (!OsMayRemove(path.c_str())) {
+    // Windows: another program has it open and does not share its removal.
+    if (errno == EBUSY) return Removal{kFlags, "another program holds it open without sharing"};
     return Removal{kRights, std::string("this user may not remove it: ") + strerror(errno)};
+  }
   if (!OsLookAtFlags(path.c_str(), &at)) return Removal{kFree, std::string()};
   if (at.immutable) return Removal{kFlags, "it is immutable (chattr +i)"};
   if (at.appendOnly) return Removal{kFlags, "it is append-only (chattr +a)"};

@@ -6,13 +6,14 @@
 
 #include <string>
 
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 // Why the file at `path` can be neither removed nor renamed over.
 enum Hold {
   kFree,     // it can
   kRights,   // this user may not (a folder closed to them, the sticky bit)
-  kFlags,    // its flags or its folder's forbid it, root too
+  kFlags,    // its flags or its folder's forbid it, root too, or (Windows) another
+             // program holds it open without sharing
   kMounted,  // a file system is mounted on it
 };
 struct Removal {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+
 // Exit statuses besides 0.
 const int kFailed = 1, kUsageError = 2;
 
@@ -16,7 +18,8 @@ struct Source {
 
 struct Options {
   const char* output = nullptr;  // -o
-  bool windows = false;          // -w
+  bool windows = kOsBackslashNames;  // -w, or on Windows unless --slashes
+  bool slashes = false;              // --slashes
   bool list = false;             // -t
   bool verbose = false;          // -v
   bool nul = false;              // -0

@@ -33,7 +33,7 @@
 #include "pack/plan.h"
 #include "pack/verify.h"
 #include "pack/writer.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 
@@ -55,6 +55,9 @@ const char kHelp[] =
     "                          standard input), one per line\n"
     "  -0, --null              the PATHs of -T are separated by NUL bytes\n"
     "  -w, --windows           write \\ between folders in names, for Windows\n"
+    "                          (the default of pack.exe)\n"
+    "      --slashes           pack.exe: write / between folders in names, and\n"
+    "                          show names and paths as pack on Linux does\n"
     "  -v, --verbose           list each entry as it is packed (on standard\n"
     "                          error when the package goes to standard output);\n"
     "                          with -t, list each entry's size too\n"
@@ -104,11 +107,12 @@ bool CheckReadingOptions(const Options& o, FILE* err) {
 }
 
 bool ParseArguments(int argc, char** argv, Options* o, FILE* err) {
-  enum { kPlan = 256, kMkdirs, kVerify, kVersion };
+  enum { kPlan = 256, kMkdirs, kVerify, kVersion, kSlashes };
   static const struct option kLong[] = {
       {"output", required_argument, nullptr, 'o'},     {"directory", required_argument, nullptr, 'C'},
       {"files-from", required_argument, nullptr, 'T'}, {"null", no_argument, nullptr, '0'},
-      {"windows", no_argument, nullptr, 'w'},          {"verbose", no_argument, nullptr, 'v'},
+      {"windows", no_argument, nullptr, 'w'},          {"slashes", no_argument, nullptr, kSlashes},
+      {"verbose", no_argument, nullptr, 'v'},
       {"quiet", no_argument, nullptr, 'q'},            {"list", no_argument, nullptr, 't'},
       {"plan", required_argument, nullptr, kPlan},     {"mkdirs", no_argument, nullptr, kMkdirs},
       {"verify", required_argument, nullptr, kVerify}, {"help", no_argument, nullptr, 'h'},
@@ -126,6 +130,7 @@ bool ParseArguments(int argc, char** argv, Options* o, FILE* err) {
       case 'T': o->lists.push_back({optarg, dir}); o->packOptions = true; break;
       case '0': o->nul = o->packOptions = true; break;
       case 'w': o->windows = o->packOptions = true; break;
+      case kSlashes: o->windows = false, o->slashes = true; break;
       case 'v': o->verbose = true; break;
       case 'q': o->quiet = true; break;
       case 't': o->list = true; break;
@@ -186,7 +191,9 @@ int ReadPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
 
 int RunPack(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   Options o;
+  ShowBackslashes(false);
   if (!ParseArguments(argc, argv, &o, err)) return kUsageError;
+  ShowBackslashes(kOsBackslashNames && !o.slashes);
   if (o.help) {
     fputs(kUsage, out);
     fputs(kHelp, out);

@@ -9,7 +9,7 @@
 #include "pack/names.h"
 #include "pack/options.h"
 #include "pack/plan_entry.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 

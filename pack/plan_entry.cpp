@@ -27,7 +27,7 @@
 #include "pack/obstacles.h"
 #include "platform/os.h"
 #include "platform/win32.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 
@@ -49,12 +49,12 @@ unsigned long long Blocks(unsigned long long bytes, unsigned long block) {
 std::string ComparablePath(const std::string& path) {
   std::string comparable;
   for (size_t at = 0; at <= path.size();) {
-    const size_t end = std::min(path.find('/', at), path.size());
+    const size_t end = std::min(path.find_first_of(kOsSeparators, at), path.size());
     const std::string part = path.substr(at, end - at);
     if (at == 0 && part.empty())
       comparable = "/";
     else if (!part.empty() && part != ".")
-      comparable += (comparable.empty() || comparable.back() == '/' ? "" : "/") + part;
+      comparable += (comparable.empty() || OsIsSeparator(comparable.back()) ? "" : "/") + part;
     at = end + 1;
   }
   return comparable;
@@ -94,8 +94,8 @@ void NoteMissing(PlanDisk* d, const std::string& folder) {
 // them, making the missing ones with --mkdirs.
 Way WalkFolders(PlanDisk* d, const std::string& target, FILE* err) {
   Way way = {kClear, std::string(), 0, 0};
-  for (size_t slash = target.find('/', 1); slash != std::string::npos;
-       slash = target.find('/', slash + 1)) {
+  for (size_t slash = target.find_first_of(kOsSeparators, 1); slash != std::string::npos;
+       slash = target.find_first_of(kOsSeparators, slash + 1)) {
     const std::string folder = target.substr(0, slash);
     const std::string part = LastPart(folder);
     if (part.empty() || part == "." || part == "..") continue;
@@ -264,7 +264,9 @@ std::string NoOpening(const std::string& target, const PathFacts& f, bool* unsur
   if (flags.immutable) return "it is immutable (chattr +i)";
   if (flags.appendOnly && S_ISREG(f.mode)) return "it is append-only (chattr +a)";
   if (!OsMayWrite(target.c_str()))
-    return errno == EROFS ? "the volume is mounted read-only" : "this user may not write it";
+    return errno == EROFS   ? "the volume is mounted read-only"
+           : errno == EBUSY ? "another program holds it open without sharing"
+                            : "this user may not write it";
   const Running running = ProgramRunsFrom(f);
   if (running == kRunning) return "a program runs from it";
   *unsure = running == kUnseen;
@@ -392,12 +394,12 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
   disk->mkdirs = mkdirs;
   disk->names = names;
   // The volume of the prefix: that of its nearest folder that exists.
-  std::string folder = prefix.substr(0, prefix.rfind('/') + 1);
+  std::string folder = prefix.substr(0, prefix.find_last_of(kOsSeparators) + 1);
   VolumeFacts& v = disk->volume;
   bool known;
   while (!(known = OsLookAtVolume(folder.empty() ? "." : folder.c_str(), &v)) && !folder.empty()) {
     folder.pop_back();
-    folder = folder.substr(0, folder.rfind('/') + 1);
+    folder = folder.substr(0, folder.find_last_of(kOsSeparators) + 1);
   }
   if (!known) v = VolumeFacts{false, 4096, 255, 0, 0, 0, 0, false};
   if (!v.blockSize) v.blockSize = 4096;
@@ -409,7 +411,7 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
   // The first entry to put a file there, as the --mkdirs message names it.
   for (size_t i = names.size(); i > 0; --i) {
     const std::string target = prefix + names[i - 1];
-    if (!target.empty() && target.back() != '/') disk->targets[ComparablePath(target)] = i;
+    if (!target.empty() && !OsIsSeparator(target.back())) disk->targets[ComparablePath(target)] = i;
   }
 }
 

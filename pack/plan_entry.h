@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pack/disk.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 // What unpack does with an entry.
 enum Road {

@@ -1,19 +1,14 @@
 #include "pack/progress.h"
 
-#include <time.h>
 #include <unistd.h>
+
+#include "platform/tool.h"
 
 namespace {
 
 // Work shorter than this shows nothing; the line is redrawn at this pace.
 const double kQuietSeconds = 1.0;
 const double kRedrawSeconds = 0.25;
-
-double MonotonicSeconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
-}
 
 // `bytes` with a binary unit, in `text`.
 const char* InUnits(unsigned long long bytes, char text[32]) {
@@ -44,7 +39,7 @@ void Draw(Progress* p, double now) {
 
 }  // namespace
 
-double (*g_progressClock)(void) = MonotonicSeconds;
+double (*g_progressClock)(void) = OsMonotonicSeconds;
 
 void StartProgress(Progress* p, FILE* err, bool quiet, unsigned long long total) {
   *p = Progress();

@@ -21,7 +21,7 @@
 #include "pack/disk.h"
 #include "pack/names.h"
 #include "pack/options.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "format/package_format.h"
 #include "pack/names.h"
 #include "pack/progress.h"
-#include "platform/posix_tool.h"
+#include "platform/tool.h"
 
 namespace {
 
@@ -57,14 +57,14 @@ bool CannotRead(const std::string& path, FILE* err) {
 
 // `folder` followed by `child`, with one "/" between them.
 std::string Join(const std::string& folder, const std::string& child) {
-  if (folder.empty() || folder.back() == '/') return folder + child;
+  if (folder.empty() || OsIsSeparator(folder.back())) return folder + child;
   return folder + "/" + child;
 }
 
 // Where a path given under -C is looked up: in DIR, unless it is absolute.
 std::string LookedUp(const Source& source) {
   const std::string& p = source.path;
-  return source.dir && p[0] != '/' ? Join(source.dir, p) : p;
+  return source.dir && !OsIsSeparator(p[0]) ? Join(source.dir, p) : p;
 }
 
 const char* KindOf(mode_t mode) {
@@ -142,7 +142,8 @@ bool AddPath(const std::string& name, const std::string& path, std::vector<Folde
 // The name as the package holds it.
 std::string NameInPackage(const Item& item, bool windows) {
   std::string name = item.name;
-  if (windows) std::replace(name.begin(), name.end(), '/', '\\');
+  for (char& c : name)
+    if (OsIsSeparator(c)) c = windows ? '\\' : '/';
   return name;
 }
 
@@ -150,13 +151,13 @@ std::string NameInPackage(const Item& item, bool windows) {
 // package is written all the same, as an installer may mean it.
 void Warn(const Item& item, FILE* err) {
   const std::string name = Escaped(item.name);
-  if (item.name[0] == '/')
+  if (OsIsSeparator(item.name[0]))
     fprintf(
         err,
         "pack: warning: %s is an absolute name: unpack installs it there only without -destdir; "
         "-destdir DIR puts it at DIR%s\n",
         name.c_str(), name.c_str());
-  else if (ClimbsUp(item.name, "/"))
+  else if (ClimbsUp(item.name, kOsSeparators))
     fprintf(
         err,
         "pack: warning: %s has a .. component: unpack installs it outside the -destdir folder\n",

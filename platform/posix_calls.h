@@ -43,7 +43,7 @@ struct PosixCalls {
   int (*ignore_signal)(int signal);  // its disposition set to SIG_IGN
   // fcntl(fd, F_SETPIPE_SZ, bytes): fails for anything but a pipe.
   int (*pipe_size)(int fd, int bytes);
-  // What pack calls besides (posix_tool.h).
+  // What pack calls besides (tool.h).
   ssize_t (*read)(int fd, void* data, size_t count);
   int (*mkdir)(const char* path, mode_t mode);
   // Whether the effective ids may use `path` as `mode` asks (R_OK, W_OK,

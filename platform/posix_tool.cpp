@@ -1,5 +1,5 @@
-// pack's calls over POSIX (posix_tool.h), each through the table.
-#include "platform/posix_tool.h"
+// pack's calls over POSIX (tool.h), each through the table.
+#include "platform/tool.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,10 +8,11 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix_calls.h"
-#include "platform/posix_paths.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -160,3 +161,11 @@ bool OsLookAtVolume(const char* path, VolumeFacts* facts) {
 }
 
 bool OsPrivileged() { return g_posix.geteuid() == 0; }
+
+double OsMonotonicSeconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+void OsUseBinaryStandardStreams() {}

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/posix_internal.h"
-#include "platform/posix_paths.h"
+#include "platform/paths.h"
 #include "platform/wildcard.h"
 
 using namespace posix_layer;

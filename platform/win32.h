@@ -52,6 +52,9 @@
 #define lstrcatA(...) g_win32.lstrcatA(__VA_ARGS__)
 #define lstrcmpA(...) g_win32.lstrcmpA(__VA_ARGS__)
 #define lstrcmpiA(...) g_win32.lstrcmpiA(__VA_ARGS__)
+#define FindNextFileA(...) g_win32.FindNextFileA(__VA_ARGS__)
+#define CreateDirectoryA(...) g_win32.CreateDirectoryA(__VA_ARGS__)
+#define GetTickCount64(...) g_win32.GetTickCount64(__VA_ARGS__)
 #else
 #include "platform/win32_posix.h"
 #endif

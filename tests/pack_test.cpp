@@ -703,7 +703,7 @@ TEST(PackHelp, DescribesEveryOption) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(StartsWith(r.out, kUsage)) << r.out;
     for (const char* option : {"-o, --output=FILE", "-C, --directory=DIR", "-T, --files-from=LIST",
-                               "-0, --null", "-w, --windows", "-v, --verbose", "-t, --list",
+                               "-0, --null", "-w, --windows", "--slashes", "-v, --verbose", "-t, --list",
                                "-q, --quiet", "--plan=PREFIX", "--mkdirs", "--verify=PREFIX", "-h, --help",
                                "--version", "--  "})
       EXPECT_NE(r.out.find(option), std::string::npos) << help << " lacks " << option;

@@ -120,6 +120,10 @@ const Program kPrograms[] = {
     {"Vellomar",
      WINDOWS_VELLOMAR_PATH,
      {"GetDiskFreeSpaceExA", "FindFirstFileA", "FindClose", "lstrcmpiA", "lstrcpyA"}},
+    {"pack",
+     WINDOWS_PACK_PATH,
+     {"CreateFileA", "ReadFile", "FindFirstFileA", "FindNextFileA", "FindClose", "CreateDirectoryA",
+      "MoveFileExA", "DeleteFileA", "GetFileInformationByHandle", "GetDiskFreeSpaceExA", "GetTickCount64"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Windows, PeHeaders, ::testing::ValuesIn(kPrograms),

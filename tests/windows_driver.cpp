@@ -15,7 +15,7 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
     const DriverRun& r = runs[i];
     script += r.program + "\t" + r.folder + "\t" + (r.onPipe ? "pipe" : "file") + "\t" + r.package + "\t" + "../logs/" +
               std::to_string(i) + "\t" + (r.trace.empty() ? "-" : r.trace) + "\t" + r.slot + "\t" +
-              std::to_string(r.nth) + "\t" + r.mode + "\t" + std::to_string(r.error);
+              std::to_string(r.nth) + "\t" + r.mode + "\t" + std::to_string(r.error) + "\t" + r.hold;
     for (const std::string& a : r.args) script += "\t" + a;
     script += "\n";
   }
@@ -35,7 +35,8 @@ std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<Driv
     auto status = statuses.find(runs[i].folder);
     outcomes[i].run.status = status == statuses.end() ? -1 : status->second;
     const std::string log = ReadFile(root + "/logs/" + std::to_string(i));
-    (runs[i].program == "Vellomar" ? outcomes[i].run.out : outcomes[i].run.err) = log;
+    (runs[i].program == "unpack" ? outcomes[i].run.err : outcomes[i].run.out) = log;
+    if (runs[i].program == "pack") outcomes[i].run.err = ReadFile(root + "/logs/" + std::to_string(i) + ".err");
     outcomes[i].disk = Snapshot(root + "/" + runs[i].folder);
   }
   return outcomes;

@@ -12,7 +12,7 @@
 #include "tests/e2e_runner.h"
 
 struct DriverRun {
-  std::string program = "unpack";  // or "Vellomar"
+  std::string program = "unpack";  // or "Vellomar", or "pack"
   std::string folder;   // under the root the runs share
   bool onPipe = false;  // the package comes on a pipe, not as a file
   std::string package;  // its path from the folder
@@ -25,11 +25,15 @@ struct DriverRun {
   std::string mode = "none";
   unsigned error = 0;
   std::string trace;  // a file for the trace of the calls, from the folder
+  // A file the driver holds open during the run, sharing only reading, as
+  // another program may: from the folder, "-" for none.
+  std::string hold = "-";
 };
 
 // Makes `runs` under `root` and returns what each left, in their order: its
 // exit status (137 when killed), its log as standard error (Vellomar's as
-// standard output), and the disk of its folder. `sites`, when given,
+// standard output; pack's two streams as they are), and the disk of its
+// folder. `sites`, when given,
 // receives the addresses in the program from which the runs made a call
 // that can fail.
 std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,

@@ -1,4 +1,4 @@
-// unpack_faults: the Windows build of unpack (and of Vellomar) for the tests,
+// unpack_faults: the Windows build of unpack (and of Vellomar and pack) for the tests,
 // never shipped. It makes many runs in one process (under emulation Wine
 // takes a second to start one), each as a line of its script says: a run of
 // the end-to-end table, or one with the Nth call of one slot of the KERNEL32
@@ -10,21 +10,25 @@
 //
 // SCRIPT holds one run per line, its fields separated by tabs:
 //
-//   PROGRAM FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR ARG...
+//   PROGRAM FOLDER INPUT PACKAGE LOG TRACE SLOT NTH MODE ERROR HOLD ARG...
 //
-// PROGRAM: "unpack" or "Vellomar". FOLDER: where the run takes place (its
+// PROGRAM: "unpack", "Vellomar" or "pack". FOLDER: where the run takes place (its
 // current folder). INPUT: "file" or "pipe": the package comes as a file, or
 // through a pipe (Vellomar reads none). PACKAGE, LOG, TRACE: paths from
 // FOLDER; the log receives what unpack writes to standard error, or Vellomar
-// to standard output, in text mode; TRACE "-" for none.
+// to standard output, in text mode; pack's standard output goes to LOG and
+// its standard error to LOG.err, both in binary mode as pack.exe writes
+// them, and its standard input is PACKAGE; TRACE "-" for none.
 // SLOT "-" for a run without a fault. NTH: the call that fails, counted
 // among the calls of that slot, or with MODE ending in "@dest" among those
 // on the files of the run alone (a path, or a handle opened from one).
 // MODE: "once", "from" (that call and every later one), "kill" (the run
 // stops there, as a killed process does; what it held open is closed), or
 // "short" (a WriteFile or ReadFile that moves half the bytes asked for and
-// succeeds). ERROR: the Win32 error of a failed call. ARG...: the program's
-// arguments.
+// succeeds). ERROR: the Win32 error of a failed call. HOLD: a path from
+// FOLDER that the driver holds open during the run, for reading and
+// sharing only reading, as another program may ("-" for none). ARG...: the
+// program's arguments.
 //
 // For each run it prints FOLDER and the run's exit status (137 when it was
 // killed) on a line of standard output.
@@ -47,6 +51,7 @@
 #include <vector>
 
 #include "checker/vellomar.h"
+#include "pack/pack.h"
 #include "extractor/unpack.h"
 #include "platform/windows_calls.h"
 
@@ -204,7 +209,7 @@ void InstallWrappers() {
 }
 
 struct Run {
-  std::string program, folder, input, package, log, trace, slot, mode;
+  std::string program, folder, input, package, log, trace, slot, mode, hold;
   long nth = 0;
   DWORD error = 0;
   std::vector<std::string> args;
@@ -241,9 +246,11 @@ FILE* PipeHolding(const std::string& package) {
 
 struct RunContext {
   bool vellomar;
+  bool pack;
   std::vector<char*> argv;
   FILE* in;
   FILE* log;
+  FILE* err;  // pack's standard error
   int status;
 };
 
@@ -251,6 +258,7 @@ DWORD WINAPI RunThread(void* context) {
   RunContext* run = (RunContext*)context;
   const int argc = (int)run->argv.size() - 1;
   run->status = run->vellomar ? RunVellomar(argc, run->argv.data(), run->log)
+                : run->pack   ? RunPack(argc, run->argv.data(), run->in, run->log, run->err)
                               : RunUnpack(argc, run->argv.data(), run->in, run->log);
   return 0;
 }
@@ -260,15 +268,20 @@ int Perform(const Run& r) {
   static char inputBuffer[1 << 16];
   const bool vellomar = r.program == "Vellomar";
   FILE* in = vellomar ? nullptr : r.input == "pipe" ? PipeHolding(r.package) : fopen(r.package.c_str(), "rb");
-  FILE* log = fopen(r.log.c_str(), "w");
-  if ((!in && !vellomar) || !log) return -1;
+  const bool pack = r.program == "pack";
+  FILE* log = fopen(r.log.c_str(), pack ? "wb" : "w");
+  FILE* err = pack ? fopen((r.log + ".err").c_str(), "wb") : nullptr;
+  if ((!in && !vellomar) || !log || (pack && !err)) return -1;
   // As the program's own streams: its input read through a large buffer,
   // standard error unbuffered.
   if (in) setvbuf(in, inputBuffer, _IOFBF, sizeof inputBuffer);
-  if (!vellomar) setvbuf(log, nullptr, _IONBF, 0);
+  if (!vellomar && !pack) setvbuf(log, nullptr, _IONBF, 0);
+  if (err) setvbuf(err, nullptr, _IONBF, 0);
 
   RunContext run;
   run.vellomar = vellomar;
+  run.pack = pack;
+  run.err = err;
   std::vector<std::string> args = r.args;
   args.insert(args.begin(), r.program);
   for (std::string& a : args) run.argv.push_back(&a[0]);
@@ -287,6 +300,9 @@ int Perform(const Run& r) {
   g_run.calls.assign(kSlots, 0);
   g_run.callsOnFiles.assign(kSlots, 0);
   g_run.trace = r.trace == "-" ? nullptr : fopen(r.trace.c_str(), "w");
+  const HANDLE held = r.hold == "-" ? INVALID_HANDLE_VALUE
+                                    : g_system.CreateFileA(r.hold.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                           NULL, OPEN_EXISTING, 0, NULL);
   if (g_run.mode == kKill) {
     // A thread of its own, which ends at the call that kills the run.
     HANDLE thread = CreateThread(NULL, 1 << 20, RunThread, &run, CREATE_SUSPENDED, &g_run.thread);
@@ -306,8 +322,10 @@ int Perform(const Run& r) {
   g_run.blocks.clear();
   if (g_run.trace) fclose(g_run.trace);
   g_run.trace = nullptr;
+  if (held != INVALID_HANDLE_VALUE) g_system.CloseHandle(held);
   if (in) fclose(in);
   fclose(log);
+  if (err) fclose(err);
   return run.status;
 }
 
@@ -329,14 +347,15 @@ int main(int argc, char** argv) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     std::vector<std::string> f = Fields(text);
-    if (f.size() < 10) continue;
+    if (f.size() < 11) continue;
     Run r;
     r.program = f[0], r.folder = f[1], r.input = f[2], r.package = f[3], r.log = f[4], r.trace = f[5];
     r.slot = f[6];
     r.nth = atol(f[7].c_str());
     r.mode = f[8];
     r.error = (DWORD)strtoul(f[9].c_str(), nullptr, 10);
-    r.args.assign(f.begin() + 10, f.end());
+    r.hold = f[10];
+    r.args.assign(f.begin() + 11, f.end());
     SetCurrentDirectoryA(start);
     printf("%s\t%d\n", r.folder.c_str(), Perform(r));
     fflush(stdout);

@@ -1,13 +1,30 @@
-// The calls of pack, the Linux tool that makes, checks and plans packages:
-// POSIX in shape, each failure left in errno, and every one made through the
-// system-call table (posix_calls.h), so that the tests that swap the table
-// reach pack as they reach unpack. Only the Linux build has them. They are
-// this project's own, named with the prefix Os as those of os.h are.
-#ifndef PLATFORM_POSIX_TOOL_H
-#define PLATFORM_POSIX_TOOL_H
+// The calls of pack, the tool that makes, checks and plans packages: POSIX
+// in shape, each failure left in errno, and every one made through the
+// system-call table of its build (posix_calls.h on Linux, windows_calls.h
+// on Windows), so that the tests that swap the table reach pack as they
+// reach unpack. posix_tool.cpp and windows_tool.cpp implement them. They
+// are this project's own, named with the prefix Os as those of os.h are.
+#ifndef PLATFORM_TOOL_H
+#define PLATFORM_TOOL_H
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+
+#ifdef _WIN32
+// The types of file that Windows' runtime leaves out, so that a PathFacts
+// reads the same on both builds. A link is a reparse point looked at as it
+// stands; nothing on Windows is a socket.
+#ifndef S_IFLNK
+#define S_IFLNK 0xA000
+#endif
+#ifndef S_IFSOCK
+#define S_IFSOCK 0xC000
+#endif
+#define S_ISLNK(m) (((m) & S_IFMT) == S_IFLNK)
+#define S_ISSOCK(m) (((m) & S_IFMT) == S_IFSOCK)
+typedef unsigned int uid_t;
+#endif
 
 #include <string>
 #include <vector>
@@ -99,8 +116,18 @@ struct VolumeFacts {
 // Looks at the volume that holds `path`; false, with errno, when it cannot.
 bool OsLookAtVolume(const char* path, VolumeFacts* facts);
 
-// True when this process is root, false otherwise; cannot fail. Root may
-// use the bytes a volume keeps for root, and permission bits do not stop it.
+// True when this process is root, false otherwise (always on Windows, where
+// an administrator is still stopped by a file's rights); cannot fail. Root
+// may use the bytes a volume keeps for root, and permission bits do not stop
+// it.
 bool OsPrivileged();
 
-#endif  // PLATFORM_POSIX_TOOL_H
+// Seconds on a clock that only goes forward; cannot fail.
+double OsMonotonicSeconds();
+
+// Puts standard input, output and error in binary mode, so that pack reads
+// and writes the same bytes on both builds; cannot fail. Nothing to do on
+// Linux.
+void OsUseBinaryStandardStreams();
+
+#endif  // PLATFORM_TOOL_H
