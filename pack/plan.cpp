@@ -56,20 +56,38 @@ void ReportFolders(const PlanDisk& d, FILE* out) {
     fprintf(out, "  %s: %s\n", Escaped(folder.first).c_str(), folder.second.c_str());
 }
 
+// The free bytes this process may use on the prefix's volume: root may
+// use those kept for root too.
+unsigned long long RoomOf(const PlanDisk& d) {
+  return OsPrivileged() ? d.volume.free : d.volume.available;
+}
+
+// True when the volume is known to hold fewer free bytes than the install
+// takes at its most: then staged copies may not fit, and only trying tells
+// how unpack ends.
+bool ShortOfRoom(const PlanDisk& d, const SpaceCount& space) {
+  return d.volumeKnown && (unsigned long long)space.peak > RoomOf(d);
+}
+
 // The space line, what it assumes, and, for a user who is not root, the
 // free bytes that user may use when they are fewer than all free bytes,
-// which Vellomar counts.
+// which Vellomar counts; then whether they are too few.
 void ReportSpace(const PlanDisk& d, const SpaceCount& space, FILE* out) {
   fprintf(out, "free space needed: %lld\n", space.peak);
   fprintf(out,
           "  (the most the install takes at once, one entry at a time: each staged copy beside its "
           "old file, in blocks of %lu bytes)\n",
           space.block);
-  if (OsPrivileged() || d.volume.available >= d.volume.free) return;
-  fprintf(out,
-          "free space for this user: %llu of the %llu bytes free; Vellomar counts them all, the "
-          "rest is kept for root\n",
-          d.volume.available, d.volume.free);
+  if (!OsPrivileged() && d.volume.available < d.volume.free)
+    fprintf(out,
+            "free space for this user: %llu of the %llu bytes free; Vellomar counts them all, the "
+            "rest is kept for root\n",
+            d.volume.available, d.volume.free);
+  if (ShortOfRoom(d, space))
+    fprintf(out,
+            "not enough room: %llu bytes free; a staged copy that does not fit is written over its "
+            "old file in place, a file that does not fit at all stops unpack\n",
+            RoomOf(d));
 }
 
 // The entries whose files a later entry removes for its staged copy, and
@@ -88,13 +106,16 @@ size_t ReportTakenAway(const PlanDisk& d, size_t reached, FILE* out) {
 }
 
 // The last line: where unpack stops, or that only trying can tell whether
-// it stops at the first entry the plan is unsure of, or that it ends with OK.
-void ReportVerdict(size_t stopAt, size_t unsureAt, int line, size_t count, FILE* out) {
+// it stops at the first entry the plan is unsure of, or on a volume short of
+// room, or that it ends with OK.
+void ReportVerdict(size_t stopAt, size_t unsureAt, bool shortOfRoom, int line, size_t count, FILE* out) {
   if (stopAt)
     fprintf(out, "unpack would stop at entry %zu of %zu: line %d\n", stopAt, count, line);
   else if (unsureAt)
     fprintf(out, "cannot tell without trying: unpack may stop at entry %zu of %zu: line %d\n",
             unsureAt, count, line);
+  else if (shortOfRoom)
+    fputs("cannot tell without trying: the volume has less room than the install needs\n", out);
   else
     fputs("unpack would end with OK\n", out);
 }
@@ -122,8 +143,9 @@ int RunPlan(const std::string& prefix, bool mkdirs, const std::vector<PlanEntry>
   ReportFolders(disk, out);
   ReportSpace(disk, space, out);
   const size_t taken = ReportTakenAway(disk, stopAt ? stopAt - 1 : entries.size(), out);
-  ReportVerdict(stopAt, unsureAt, line, entries.size(), out);
-  return stopAt || unsureAt || taken || !disk.notMade.empty() ? kFailed : 0;
+  const bool shortOfRoom = ShortOfRoom(disk, space);
+  ReportVerdict(stopAt, unsureAt, shortOfRoom, line, entries.size(), out);
+  return stopAt || unsureAt || shortOfRoom || taken || !disk.notMade.empty() ? kFailed : 0;
 }
 
 }  // namespace

@@ -401,6 +401,7 @@ void OpenPlanDisk(PlanDisk* disk, const std::string& prefix, bool mkdirs,
     folder.pop_back();
     folder = folder.substr(0, folder.find_last_of(kOsSeparators) + 1);
   }
+  disk->volumeKnown = known;
   if (!known) v = VolumeFacts{false, 4096, 255, 0, 0, 0, 0, false};
   if (!v.blockSize) v.blockSize = 4096;
   if (!v.nameMax) v.nameMax = 255;

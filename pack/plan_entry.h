@@ -60,6 +60,7 @@ struct PlanDisk {
   std::string prefix;
   bool mkdirs;
   VolumeFacts volume;  // of the prefix's nearest folder that exists
+  bool volumeKnown;    // false when no folder of the prefix could tell it
   FolderCache folders;
   std::map<PlaceKey, Written> written;    // the files the entries judged so far leave
   std::map<PlaceKey, size_t> removed;     // the files they remove, by the entry that does
