@@ -34,11 +34,8 @@ BOOL CopyThroughBuffer(int in, off_t offset, HANDLE to, size_t left) {
 }  // namespace
 
 BOOL OsReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size) {
-  const int fd = FdOf(file);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = FdOfOrFail(file);
+  if (fd < 0) return FALSE;
   for (DWORD done = 0; done < size;) {
     const ssize_t n = g_posix.pread(fd, (char*)data + done, size - done, (off_t)(offset + done));
     if (n < 0 && errno == EINTR) continue;
@@ -50,11 +47,8 @@ BOOL OsReadFileAt(HANDLE file, unsigned long long offset, void* data, DWORD size
 }
 
 BOOL OsCopyFileRange(HANDLE from, unsigned long long offset, HANDLE to, DWORD size) {
-  const int in = FdOf(from), out = FdOf(to);
-  if (in < 0 || out < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int in = FdOfOrFail(from), out = FdOfOrFail(to);
+  if (in < 0 || out < 0) return FALSE;
   off_t at = (off_t)offset;
   size_t left = size;
   while (left > 0) {

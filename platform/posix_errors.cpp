@@ -76,6 +76,12 @@ int FdOf(HANDLE h) {
   return v >= 1 && v <= INT32_MAX ? (int)(v - 1) : -1;
 }
 
+int FdOfOrFail(HANDLE h) {
+  const int fd = FdOf(h);
+  if (fd < 0) SetLastError(ERROR_INVALID_HANDLE);
+  return fd;
+}
+
 const char* LastComponent(const char* path) {
   const char* slash = strrchr(path, '/');
   return slash ? slash + 1 : path;

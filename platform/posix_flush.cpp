@@ -10,11 +10,8 @@
 using namespace posix_layer;
 
 BOOL FlushFileBuffers(HANDLE file) {
-  int fd = FdOf(file);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = FdOfOrFail(file);
+  if (fd < 0) return FALSE;
   return g_posix.fsync(fd) == 0 ? TRUE : Fail(errno);
 }
 

@@ -28,6 +28,9 @@ BOOL FailCreating(int err, const char* path);
 // handle that is none of ours.
 HANDLE HandleOf(int fd);
 int FdOf(HANDLE h);
+// FdOf for a call on `h`: -1, with the last error ERROR_INVALID_HANDLE, for
+// a handle that is none of ours.
+int FdOfOrFail(HANDLE h);
 
 // The last component of `path` (after its last "/").
 const char* LastComponent(const char* path);

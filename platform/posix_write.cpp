@@ -10,11 +10,8 @@ using namespace posix_layer;
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID overlapped) {
   (void)overlapped;
   if (written) *written = 0;
-  int fd = FdOf(file);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = FdOfOrFail(file);
+  if (fd < 0) return FALSE;
   const char* p = (const char*)data;
   size_t left = count;
   do {
@@ -30,19 +27,13 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPVOID o
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  int fd = FdOf(handle);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = FdOfOrFail(handle);
+  if (fd < 0) return FALSE;
   return g_posix.close(fd) == 0 ? TRUE : Fail(errno);
 }
 
 BOOL OsCutFileAt(HANDLE file, unsigned long long length) {
-  const int fd = FdOf(file);
-  if (fd < 0) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  const int fd = FdOfOrFail(file);
+  if (fd < 0) return FALSE;
   return g_posix.ftruncate(fd, (off_t)length) == 0 ? TRUE : Fail(errno);
 }
