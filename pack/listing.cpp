@@ -7,12 +7,32 @@
 
 #include "pack/names.h"
 #include "pack/options.h"
+#include "platform/tool.h"
 
 namespace {
 
 // Data passes in pieces of this size: memory stays the same whatever an
 // entry holds.
 const size_t kPiece = 1 << 18;
+
+char g_buffer[kPiece];
+
+// Reads through the buffer, or straight into `bytes` for a large piece
+// (an entry's data) once the buffer is empty.
+long ReadBuffered(void* context, void* bytes, size_t n) {
+  PackageIn* in = (PackageIn*)context;
+  if (in->at == in->end) {
+    if (n >= sizeof g_buffer / 4) return OsReadSome(in->fd, bytes, n);
+    const long got = OsReadSome(in->fd, g_buffer, sizeof g_buffer);
+    if (got <= 0) return got;
+    in->at = 0;
+    in->end = (size_t)got;
+  }
+  n = std::min(n, in->end - in->at);
+  memcpy(bytes, g_buffer + in->at, n);
+  in->at += n;
+  return (long)n;
+}
 
 // The error stream, with the progress line cleared off the terminal first.
 FILE* ClearedErrorStream(PackageIn* in, FILE* err) {
@@ -31,10 +51,17 @@ void Count(PackageIn* in, size_t bytes) {
 
 }  // namespace
 
+void StartReading(PackageIn* in, int fd, const char* name) {
+  *in = PackageIn();
+  in->source = {ReadBuffered, in, false};
+  in->fd = fd;
+  in->name = name;
+}
+
 bool TakeHead(PackageIn* in, FILE* err) {
   uint32_t magic = 0;
   size_t got = 0;
-  if (ReadField(in->stream, &magic, &got) == kFormatFailed) return CannotRead(in, err);
+  if (ReadField(&in->source, &magic, &got) == kFormatFailed) return CannotRead(in, err);
   if (got < 4) {
     fprintf(ClearedErrorStream(in, err),
             "pack: not a package: the stream ends after %zu of the 4 bytes of its magic\n", got);
@@ -49,7 +76,7 @@ bool TakeHead(PackageIn* in, FILE* err) {
             kPackageMagic >> 16 & 0xFF, kPackageMagic >> 24);
     return false;
   }
-  if (ReadField(in->stream, &in->count, &got) == kFormatFailed) return CannotRead(in, err);
+  if (ReadField(&in->source, &in->count, &got) == kFormatFailed) return CannotRead(in, err);
   if (got < 4) {
     fprintf(ClearedErrorStream(in, err), "pack: the stream ends after %zu of the 4 bytes of the entry count\n",
             got);
@@ -64,7 +91,7 @@ bool TakeHead(PackageIn* in, FILE* err) {
 }
 
 bool TakeHeader(PackageIn* in, uint32_t index, EntryHeader* header, FILE* err) {
-  switch (ReadEntryHeader(in->stream, header)) {
+  switch (ReadEntryHeader(&in->source, header)) {
     case kFormatComplete:
       Count(in, 4 + strlen(header->name) + 1);
       return true;
@@ -93,7 +120,7 @@ bool TakeContent(PackageIn* in, uint32_t index, const EntryHeader& header, TakeD
   while (left > 0) {
     const size_t want = std::min<size_t>(left, sizeof piece);
     size_t got = 0;
-    if (ReadBytes(in->stream, piece, want, &got) == kFormatFailed) return CannotRead(in, err);
+    if (ReadBytes(&in->source, piece, want, &got) == kFormatFailed) return CannotRead(in, err);
     left -= (uint32_t)got;
     Count(in, got);
     if (take && got > 0) take(context, piece, got);
@@ -114,7 +141,7 @@ bool TakeTail(PackageIn* in, FILE* err) {
   unsigned long long extra = 0;
   size_t got = 0;
   FormatRead r;
-  while ((r = ReadBytes(in->stream, piece, sizeof piece, &got)) != kFormatFailed && got > 0)
+  while ((r = ReadBytes(&in->source, piece, sizeof piece, &got)) != kFormatFailed && got > 0)
     extra += got;
   if (r == kFormatFailed) return CannotRead(in, err);
   if (extra > 0)

@@ -9,13 +9,19 @@
 #include "format/reader.h"
 #include "pack/progress.h"
 
-// A package being read.
+// A package being read, from a descriptor through a buffer.
 struct PackageIn {
-  FILE* stream;
+  ByteSource source;
+  int fd;
   const char* name;    // as messages name it: PACKAGE, or "standard input"
   Progress* progress;  // counts the bytes read
   uint32_t count;      // the entries it declares, once its head is read
+  size_t at, end;      // what the buffer holds that is not yet taken
 };
+
+// Starts reading the package on `fd` (which the caller closes), called
+// `name` in messages.
+void StartReading(PackageIn* in, int fd, const char* name);
 
 // Each reads one part of the package. Each returns false, after a message
 // on `err`, when the stream ends early, is malformed or cannot be read.

@@ -158,24 +158,22 @@ bool ParseArguments(int argc, char** argv, Options* o, FILE* err) {
 // Reads the package (the one named, or standard input, never a terminal)
 // as -t, --plan or --verify asks.
 int ReadPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
-  PackageIn package = {in, "standard input", nullptr, 0};
-  int fd = -1;
-  if (!o.paths.empty()) {
-    package.name = o.paths[0].path.c_str();
-    fd = OsOpenToRead(package.name);
-    package.stream = fd < 0 ? nullptr : OsStreamOver(fd, "rb");
-    if (!package.stream) {
-      fprintf(err, "pack: cannot read %s: %s\n", Escaped(package.name).c_str(), strerror(errno));
-      if (fd >= 0) OsCloseFile(fd);
-      return kFailed;
-    }
-  } else if (isatty(fileno(in))) {
+  PackageIn package;
+  const bool named = !o.paths.empty();
+  const char* name = named ? o.paths[0].path.c_str() : "standard input";
+  if (!named && isatty(fileno(in))) {
     fputs("pack: refusing to read a package from a terminal; give PACKAGE or redirect standard input\n", err);
     return kUsageError;
   }
+  const int fd = named ? OsOpenToRead(name) : OsDescriptorOf(in);
+  if (fd < 0) {
+    fprintf(err, "pack: cannot read %s: %s\n", Escaped(name).c_str(), strerror(errno));
+    return kFailed;
+  }
+  StartReading(&package, fd, name);
   // The progress line counts toward the package's size, when it is a file.
   PathFacts f;
-  const bool sized = OsLookAtFile(fd >= 0 ? fd : fileno(in), &f) && S_ISREG(f.mode);
+  const bool sized = OsLookAtFile(fd, &f) && S_ISREG(f.mode);
   Progress progress;
   StartProgress(&progress, err, o.quiet, sized ? f.size : 0);
   package.progress = &progress;
@@ -183,7 +181,7 @@ int ReadPackage(const Options& o, FILE* in, FILE* out, FILE* err) {
                      : o.plan ? PlanPackage(o.plan, o.mkdirs, &package, out, err)
                               : VerifyPackage(o.verify, &package, out, err);
   ClearProgress(&progress);
-  if (package.stream != in) fclose(package.stream);
+  if (named) OsCloseFile(fd);
   return status;
 }
 

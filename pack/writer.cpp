@@ -193,15 +193,16 @@ void WarnOfStagedNames(const std::vector<Item>& items, bool windows, FILE* err) 
 bool ReadList(const Source& list, bool nul, FILE* in, std::vector<Source>* paths, FILE* err) {
   const bool standardInput = list.path == "-";
   const std::string where = standardInput ? list.path : LookedUp(list);
-  const int fd = standardInput ? -1 : OsOpenToRead(where.c_str());
-  FILE* f = standardInput ? in : fd < 0 ? nullptr : OsStreamOver(fd, "rb");
-  if (!f) return CannotRead(where, err);
+  const int fd = standardInput ? OsDescriptorOf(in) : OsOpenToRead(where.c_str());
+  if (fd < 0) return CannotRead(where, err);
   std::string text;
   static char piece[kPiece];
-  for (size_t n; (n = fread(piece, 1, sizeof piece, f)) > 0;) text.append(piece, n);
-  const bool failed = ferror(f);
-  if (!standardInput) fclose(f);
-  if (failed) return CannotRead(standardInput ? "standard input" : where, err);
+  long n;
+  while ((n = OsReadSome(fd, piece, sizeof piece)) > 0) text.append(piece, (size_t)n);
+  const int error = errno;
+  if (!standardInput) OsCloseFile(fd);
+  errno = error;
+  if (n < 0) return CannotRead(standardInput ? "standard input" : where, err);
   const char separator = nul ? '\0' : '\n';
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find(separator, at), text.size());
@@ -278,18 +279,42 @@ bool CollectItems(const Options& o, FILE* in, std::vector<Item>* items, FILE* er
   return true;
 }
 
-// The package being written: where, under which name, and the progress.
+// The package being written: to a descriptor through a buffer, under a
+// name for messages, with the progress.
 struct PackageOut {
-  FILE* stream;
+  int fd;
   const char* name;
   Progress progress;
+  size_t held;  // the bytes the buffer holds, not yet written
 };
 
-bool Put(PackageOut* out, const void* bytes, size_t n, FILE* err) {
-  if (fwrite(bytes, 1, n, out->stream) == n) return AddProgress(&out->progress, n), true;
+char g_outBuffer[kPiece];
+
+bool CannotWrite(PackageOut* out, FILE* err) {
   ClearProgress(&out->progress);
   fprintf(err, "pack: cannot write %s: %s\n", Escaped(out->name).c_str(), strerror(errno));
   return false;
+}
+
+// Writes what the buffer holds.
+bool Drain(PackageOut* out, FILE* err) {
+  const size_t n = out->held;
+  out->held = 0;
+  return OsWriteAll(out->fd, g_outBuffer, n) || CannotWrite(out, err);
+}
+
+// Adds `n` bytes to the package: through the buffer, or straight on once it
+// is drained for a piece as large as it.
+bool Put(PackageOut* out, const void* bytes, size_t n, FILE* err) {
+  if (out->held + n > sizeof g_outBuffer && out->held > 0 && !Drain(out, err)) return false;
+  if (n >= sizeof g_outBuffer) {
+    if (!OsWriteAll(out->fd, bytes, n)) return CannotWrite(out, err);
+  } else {
+    memcpy(g_outBuffer + out->held, bytes, n);
+    out->held += n;
+  }
+  AddProgress(&out->progress, n);
+  return true;
 }
 
 bool PutLe32(PackageOut* out, uint32_t v, FILE* err) {
@@ -340,11 +365,9 @@ bool PutPackage(PackageOut* out, const std::vector<Item>& items, const Options& 
       fprintf(listing, "%s\n", Escaped(items[i].name).c_str());
     }
   }
+  // What was put goes out after a failure too, as a stream's buffer would.
+  ok = Drain(out, err) && ok;
   ClearProgress(&out->progress);
-  if (ok && fflush(out->stream) != 0) {
-    fprintf(err, "pack: cannot write %s: %s\n", Escaped(out->name).c_str(), strerror(errno));
-    ok = false;
-  }
   return ok;
 }
 
@@ -355,22 +378,14 @@ bool PutPackageFile(const Options& o, const std::vector<Item>& items, FILE* list
   PathFacts f;
   const bool inPlace = OsLookAtPath(o.output, true, &f) && !S_ISREG(f.mode);
   const std::string target = inPlace ? o.output : std::string(o.output) + ".partial";
-  const int fd = OsCreateToWrite(target.c_str());
-  PackageOut out = {fd < 0 ? nullptr : OsStreamOver(fd, "wb"), target.c_str(), Progress()};
-  if (!out.stream) {
+  PackageOut out = {OsCreateToWrite(target.c_str()), target.c_str(), Progress(), 0};
+  if (out.fd < 0) {
     fprintf(err, "pack: cannot create %s: %s\n", Escaped(target).c_str(), strerror(errno));
-    if (fd >= 0) OsCloseFile(fd);
     return false;
   }
   bool ok = PutPackage(&out, items, o, listing, err);
-  if (ok && !inPlace && !OsFlushFile(fd)) {
-    fprintf(err, "pack: cannot write %s: %s\n", Escaped(target).c_str(), strerror(errno));
-    ok = false;
-  }
-  if (fclose(out.stream) != 0 && ok) {
-    fprintf(err, "pack: cannot write %s: %s\n", Escaped(target).c_str(), strerror(errno));
-    ok = false;
-  }
+  if (ok && !inPlace && !OsFlushFile(out.fd)) ok = CannotWrite(&out, err);
+  if (!OsCloseFile(out.fd) && ok) ok = CannotWrite(&out, err);
   if (inPlace) return ok;
   if (ok && !OsRenameFile(target.c_str(), o.output)) {
     fprintf(err, "pack: cannot rename %s to %s: %s\n", Escaped(target).c_str(), Escaped(o.output).c_str(),
@@ -394,6 +409,6 @@ int PackFiles(const Options& o, FILE* in, FILE* out, FILE* err) {
         err);
     return kUsageError;
   }
-  PackageOut package = {out, "standard output", Progress()};
+  PackageOut package = {OsDescriptorOf(out), "standard output", Progress(), 0};
   return PutPackage(&package, items, o, o.verbose ? err : nullptr, err) ? 0 : kFailed;
 }

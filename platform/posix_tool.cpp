@@ -26,26 +26,6 @@ void FactsOf(const struct stat& st, PathFacts* facts) {
   facts->index = (unsigned long long)st.st_ino;
 }
 
-ssize_t ReadCookie(void* cookie, char* data, size_t n) {
-  return OsReadSome((int)(intptr_t)cookie, data, n);
-}
-
-ssize_t WriteCookie(void* cookie, const char* data, size_t n) {
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t w = g_posix.write((int)(intptr_t)cookie, data + done, n - done);
-    if (w < 0 && errno == EINTR) continue;
-    // A write that stores nothing would be asked again for ever: the
-    // volume is full.
-    if (w == 0) errno = ENOSPC;
-    if (w <= 0) return done > 0 ? (ssize_t)done : -1;
-    done += (size_t)w;
-  }
-  return (ssize_t)n;
-}
-
-int CloseCookie(void* cookie) { return g_posix.close((int)(intptr_t)cookie); }
-
 }  // namespace
 
 bool OsLookAtPath(const char* path, bool follow, PathFacts* facts) {
@@ -105,22 +85,24 @@ long OsReadSome(int fd, void* data, size_t n) {
   }
 }
 
+int OsDescriptorOf(FILE* stream) { return fileno(stream); }
+
+bool OsWriteAll(int fd, const void* data, size_t n) {
+  for (size_t done = 0; done < n;) {
+    const ssize_t w = g_posix.write(fd, (const char*)data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    // A write that stores nothing would be asked again for ever: the
+    // volume is full.
+    if (w == 0) errno = ENOSPC;
+    if (w <= 0) return false;
+    done += (size_t)w;
+  }
+  return true;
+}
+
 bool OsFlushFile(int fd) { return g_posix.fsync(fd) == 0; }
 
 bool OsCloseFile(int fd) { return g_posix.close(fd) == 0; }
-
-FILE* OsStreamOver(int fd, const char* mode) {
-  cookie_io_functions_t io = {};
-  if (mode[0] == 'r')
-    io.read = ReadCookie;
-  else
-    io.write = WriteCookie;
-  io.close = CloseCookie;
-  FILE* stream = fopencookie((void*)(intptr_t)fd, mode, io);
-  // Content passes in chunks of this size, each in one call.
-  if (stream) setvbuf(stream, nullptr, _IOFBF, 1 << 18);
-  return stream;
-}
 
 bool OsRenameFile(const char* from, const char* to) { return g_posix.rename(from, to) == 0; }
 

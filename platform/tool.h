@@ -65,21 +65,28 @@ bool OsLookAtFile(int fd, PathFacts* facts);
 // order the folder gives them. False, with errno, when it cannot be read.
 bool OsListFolder(const char* path, std::vector<std::string>* names);
 
+// A descriptor: a file descriptor on Linux, a handle on Windows, -1 for
+// none. Those these calls open are closed with OsCloseFile.
+
 // Open a file for reading, or create one (or empty an existing one) for
 // writing. -1, with errno, on failure.
 int OsOpenToRead(const char* path);
 int OsCreateToWrite(const char* path);
+// The descriptor under a stdio stream (standard input or output), which
+// stays the stream's; -1, with errno, when it has none.
+int OsDescriptorOf(FILE* stream);
 // Reads up to `n` bytes (again when a signal interrupts): the number read,
-// 0 at the end, -1 with errno.
+// 0 at the end (on Windows also when the writer of a pipe has closed it),
+// -1 with errno.
 long OsReadSome(int fd, void* data, size_t n);
+// Writes all `n` bytes, continuing a write that stores fewer; false, with
+// errno, on failure (ENOSPC for a write that stores nothing).
+bool OsWriteAll(int fd, const void* data, size_t n);
 // Brings the file's content to stable storage (fsync); false, with errno,
 // when it cannot.
 bool OsFlushFile(int fd);
 // Closes `fd`; false, with errno, when the close reports a failure.
 bool OsCloseFile(int fd);
-// A stdio stream ("rb" or "wb") whose reads or writes go to `fd` through
-// the table; closing the stream closes `fd`. Null, with errno, on failure.
-FILE* OsStreamOver(int fd, const char* mode);
 
 // Renames `from` to `to`, replacing a file that stands at `to`; false, with
 // errno, on failure.

@@ -2,9 +2,10 @@
 // (win32.h routes every call through g_win32). A failure's last-error code
 // is turned into the errno pack reads, once, where the call fails.
 //
-// A file descriptor is the C runtime's, made over a handle opened here; its
-// reads go through ReadFile's slot. A stream made over one (OsStreamOver)
-// reads and writes through the runtime, as standard input does.
+// A descriptor is a handle, opened and closed here and read and written
+// through the table; that of a standard stream is the handle under the C
+// runtime's descriptor. Only the text of messages and listings passes
+// through the runtime's streams.
 #include "platform/tool.h"
 
 #include <errno.h>
@@ -51,18 +52,10 @@ T Failed(T result) {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-HANDLE HandleOf(int fd) { return (HANDLE)_get_osfhandle(fd); }
+HANDLE HandleOf(int fd) { return (HANDLE)(intptr_t)fd; }
 
-// A runtime descriptor over `file`, which it then owns; -1 with errno.
-int DescriptorOver(HANDLE file, int flags) {
-  if (file == INVALID_HANDLE_VALUE) return Failed(-1);
-  const int fd = _open_osfhandle((intptr_t)file, flags | _O_BINARY | _O_NOINHERIT);
-  if (fd < 0) {
-    CloseHandle(file);
-    errno = EMFILE;
-  }
-  return fd;
-}
+// The descriptor of a handle just opened; -1 with errno when none was.
+int DescriptorOf(HANDLE file) { return file == INVALID_HANDLE_VALUE ? Failed(-1) : (int)(intptr_t)file; }
 
 // The facts of an open handle, `attributes` read where it was opened.
 bool FactsOf(HANDLE file, PathFacts* facts) {
@@ -144,15 +137,19 @@ bool OsListFolder(const char* path, std::vector<std::string>* names) {
 }
 
 int OsOpenToRead(const char* path) {
-  return DescriptorOver(CreateFileA(path, GENERIC_READ, kShareAll, NULL, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, NULL),
-                        _O_RDONLY);
+  return DescriptorOf(
+      CreateFileA(path, GENERIC_READ, kShareAll, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
 }
 
 int OsCreateToWrite(const char* path) {
-  return DescriptorOver(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, NULL),
-                        _O_WRONLY);
+  return DescriptorOf(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL));
+}
+
+int OsDescriptorOf(FILE* stream) {
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  if (handle == -1) errno = EBADF;
+  return (int)handle;
 }
 
 long OsReadSome(int fd, void* data, size_t n) {
@@ -163,19 +160,25 @@ long OsReadSome(int fd, void* data, size_t n) {
   return Failed(-1L);
 }
 
+bool OsWriteAll(int fd, const void* data, size_t n) {
+  for (size_t done = 0; done < n;) {
+    DWORD wrote = 0;
+    if (!WriteFile(HandleOf(fd), (const char*)data + done, (DWORD)(n - done), &wrote, NULL))
+      return Failed(false);
+    // A write that stores nothing would be asked again for ever: the
+    // volume is full.
+    if (wrote == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += wrote;
+  }
+  return true;
+}
+
 bool OsFlushFile(int fd) { return FlushFileBuffers(HandleOf(fd)) ? true : Failed(false); }
 
-bool OsCloseFile(int fd) {
-  if (_close(fd) == 0) return true;
-  errno = EBADF;
-  return false;
-}
-
-FILE* OsStreamOver(int fd, const char* mode) {
-  FILE* stream = _fdopen(fd, mode);
-  if (stream) setvbuf(stream, nullptr, _IOFBF, 1 << 18);
-  return stream;
-}
+bool OsCloseFile(int fd) { return CloseHandle(HandleOf(fd)) ? true : Failed(false); }
 
 bool OsRenameFile(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? true : Failed(false);

@@ -96,14 +96,14 @@ TEST(PackOnWindowsInOneProcess, AgreesWithLinux) {
 }
 
 // The table of calls reaches pack as it reaches unpack: a read of an
-// installed file that fails (the first ReadFile through the table; the
-// package is read through the C runtime) makes it unreadable.
+// installed file that fails (the second ReadFile: the first takes the whole
+// package) makes it unreadable.
 TEST(PackOnWindowsInOneProcess, ReadFailureThroughTheTable) {
   ScratchDir root;
   DriverRun run;
   run.program = "pack", run.folder = "r", run.package = "p.pkg";
   run.args = {"--slashes", "--verify", "dest/", "p.pkg"};
-  run.slot = "ReadFile", run.nth = 1, run.mode = "once", run.error = 23;  // ERROR_CRC
+  run.slot = "ReadFile", run.nth = 2, run.mode = "once", run.error = 23;  // ERROR_CRC
   MakeRow(root / "r", kRows[3]);
   const Outcome o = RunInDriver(root.path(), {run})[0];
   EXPECT_EQ(o.run.status, 1);
