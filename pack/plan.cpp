@@ -111,6 +111,8 @@ size_t ReportTakenAway(const PlanDisk& d, size_t reached, FILE* out) {
 void ReportVerdict(size_t stopAt, size_t unsureAt, bool shortOfRoom, int line, size_t count, FILE* out) {
   if (stopAt)
     fprintf(out, "unpack would stop at entry %zu of %zu: line %d\n", stopAt, count, line);
+  else if (unsureAt && !line)
+    fprintf(out, "cannot tell without trying: entry %zu of %zu could not be looked at\n", unsureAt, count);
   else if (unsureAt)
     fprintf(out, "cannot tell without trying: unpack may stop at entry %zu of %zu: line %d\n",
             unsureAt, count, line);

@@ -129,6 +129,35 @@ Verdict Stop(int line, const std::string& text) {
   return v;
 }
 
+// Notes, for the entry in hand, a look at `path` that failed with `error`
+// for another reason than an answer: only trying can tell what unpack
+// meets there.
+void NoteUnseen(PlanDisk* d, const std::string& path, int error) {
+  if (d->unseen.empty()) d->unseen = Escaped(path) + " could not be looked at: " + strerror(error);
+}
+
+// True when a failed question about rights was answered: the rights, the
+// volume's mount or another program forbid it. Any other failure (a device
+// that fails, no descriptor left) tells nothing.
+bool Answered(int error) {
+  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY || error == ETXTBSY;
+}
+
+// Whether something stands at `path`, as unpack looks for it. A look that
+// fails for another reason than absence is asked again as pack looks, and
+// noted when that fails too, or finds something.
+bool Present(PlanDisk* d, const std::string& path) {
+  if (OsEntryPresent(path.c_str())) return true;
+  const DWORD code = GetLastError();
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return false;
+  PathFacts f;
+  if (OsLookAtPath(path.c_str(), false, &f))
+    NoteUnseen(d, path, EIO);
+  else if (errno != ENOENT && errno != ENOTDIR)
+    NoteUnseen(d, path, errno);
+  return false;
+}
+
 // True when the inodes of `target`'s volume are counted: it is the prefix's.
 bool Counted(PlanDisk* d, const std::string& target) {
   if (!d->inodesCounted) return false;
@@ -166,6 +195,7 @@ Verdict JudgeNew(PlanDisk* d, const Way& way, const std::string& target,
                          std::to_string(d->volume.nameMax) + " bytes (unpack stops: line 181)");
   if (!OsMayCreateIn(folder.c_str())) {
     const int error = errno;
+    if (!Answered(error)) NoteUnseen(d, folder, error);
     if (error == EROFS)
       return Stop(181, "read-only  " + shown + ": the volume of " + Escaped(folder) +
                            " is mounted read-only (unpack stops: line 181)");
@@ -207,7 +237,7 @@ void LookAtLeftover(PlanDisk* d, const std::string& temp, Staging* s) {
     return;
   }
   PathFacts f;
-  if (OsEntryPresent(temp.c_str()) && OsLookAtPath(temp.c_str(), false, &f))
+  if (Present(d, temp) && OsLookAtPath(temp.c_str(), false, &f))
     r = Removed{true, r.key, 0, f.links <= 1 || S_ISLNK(f.mode)};
 }
 
@@ -215,7 +245,9 @@ Staging StageFor(PlanDisk* d, const std::string& target) {
   const std::string temp = target + "TMP", folder = OsFolderOf(target);
   Staging s = {std::string(), false, Removed{false, KeyOf(&d->folders, temp), 0, false}};
   if (!OsMayCreateIn(folder.c_str())) {
-    s.why = errno == EROFS ? "the volume is mounted read-only"
+    const int error = errno;
+    if (!Answered(error)) NoteUnseen(d, folder, error);
+    s.why = error == EROFS ? "the volume is mounted read-only"
                            : "this user may not create files in " + Escaped(folder);
     return s;
   }
@@ -254,7 +286,7 @@ std::string NoRenewal(PlanDisk* d, const std::string& target, const std::string&
 
 // Why the old file cannot be opened for writing, or "". `unsure` is set
 // when a program this user cannot see may run from it.
-std::string NoOpening(const std::string& target, const PathFacts& f, bool* unsure) {
+std::string NoOpening(PlanDisk* d, const std::string& target, const PathFacts& f, bool* unsure) {
   PathFlags flags = {};
   OsLookAtFlags(target.c_str(), &flags);
   const bool device = S_ISCHR(f.mode) || S_ISBLK(f.mode);
@@ -263,10 +295,13 @@ std::string NoOpening(const std::string& target, const PathFacts& f, bool* unsur
     return "its volume is mounted nodev: no device on it may be opened";
   if (flags.immutable) return "it is immutable (chattr +i)";
   if (flags.appendOnly && S_ISREG(f.mode)) return "it is append-only (chattr +a)";
-  if (!OsMayWrite(target.c_str()))
-    return errno == EROFS   ? "the volume is mounted read-only"
-           : errno == EBUSY ? "another program holds it open without sharing"
+  if (!OsMayWrite(target.c_str())) {
+    const int error = errno;
+    if (!Answered(error)) NoteUnseen(d, target, error);
+    return error == EROFS   ? "the volume is mounted read-only"
+           : error == EBUSY ? "another program holds it open without sharing"
                             : "this user may not write it";
+  }
   const Running running = ProgramRunsFrom(f);
   if (running == kRunning) return "a program runs from it";
   *unsure = running == kUnseen;
@@ -283,7 +318,7 @@ std::string NoRewrite(PlanDisk* d, const std::string& target, DWORD attributes,
   if (S_ISFIFO(f.mode)) return "it is a FIFO";
   if (S_ISSOCK(f.mode)) return "it is a socket";
   if (attributes & FILE_ATTRIBUTE_READONLY) return "it is read-only";
-  const std::string closed = NoOpening(target, f, unsure);
+  const std::string closed = NoOpening(d, target, f, unsure);
   if (!closed.empty()) return closed;
   if (f.links > 1)
     return NoRenewal(d, target, "it has " + std::to_string(f.links) + " names", noRoom, true);
@@ -361,8 +396,12 @@ Verdict JudgeReplacement(PlanDisk* d, const std::string& target, const std::stri
                          const Written* earlier) {
   PathFacts f = {};
   f.links = 1;
-  const DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
-  if (!earlier) OsLookAtPath(target.c_str(), false, &f);
+  DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    NoteUnseen(d, target, OsLookAtPath(target.c_str(), false, &f) ? EIO : errno);
+    attributes = 0;
+  }
+  if (!earlier && !OsLookAtPath(target.c_str(), false, &f)) NoteUnseen(d, target, errno);
   const Staging s = StageFor(d, target);
   Verdict v = s.why.empty() ? JudgeRename(target, shown, earlier != nullptr, attributes)
                             : JudgeRewrite(d, target, shown, earlier != nullptr, attributes, f, s);
@@ -451,11 +490,17 @@ Verdict JudgeEntry(PlanDisk* d, size_t index, const std::string& name, uint32_t 
   const Way way = WalkFolders(d, target, err);
   const PlaceKey key = KeyOf(&d->folders, target);
   const auto earlier = d->written.find(key);
+  d->unseen.clear();
   const bool present = way.state == kClear && (earlier != d->written.end() ||
-                                               (!d->removed.count(key) && OsEntryPresent(target.c_str())));
+                                               (!d->removed.count(key) && Present(d, target)));
   Verdict v = present ? JudgeReplacement(d, target, shown,
                                          earlier != d->written.end() ? &earlier->second : nullptr)
                       : JudgeNew(d, way, target, shown);
+  if (!d->unseen.empty()) {
+    v = Stop(0, "unseen     " + shown + ": " + d->unseen + " (only trying can tell)");
+    v.unsure = true;
+    return v;
+  }
   if (v.removed.any) v.note = RemovedNote(*d, name, v.removed);
   if (v.road != kStops) Record(d, index, key, v, size);
   return v;

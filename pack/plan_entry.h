@@ -37,7 +37,8 @@ struct Verdict {
   std::string note;             // the line after it, on the file its install removes, or ""
   unsigned long long oldBytes;  // what the file it replaces or rewrites takes on disk
   // The road holds unless what only trying can tell (a program this user
-  // cannot see) stops unpack at `line`.
+  // cannot see) stops unpack at `line`; with `line` 0, the plan could not
+  // look at what the entry meets.
   bool unsure;
   Removed removed;
   long inodes;  // the inodes the entry takes (less those it gives back)
@@ -75,6 +76,9 @@ struct PlanDisk {
   // With --mkdirs: the folders made, and those that could not be, with why.
   std::vector<std::string> toMake, made;
   std::vector<std::pair<std::string, std::string>> notMade;
+  // What could not be looked at while the entry in hand was judged, and
+  // why: a failing device, no descriptor left... "" while all could.
+  std::string unseen;
 };
 
 // Prepares the disk for entries with these names (in package order).

@@ -658,6 +658,10 @@ TEST(PackStreams, Failures) {
        "unpack would stop at entry 1 of 1: line 181\n",
        "pack: cannot make the folder $DIR/new: Input/output error\n", 1,
        {FailCall("mkdir", EIO)}},
+      {"--plan: a target that cannot be looked at", {"--plan", "$DIR/"}, Package({{"a", "1"}}), "",
+       "unseen     a: $DIR/a could not be looked at: Input/output error (only trying can tell)\n"
+       "free space needed: 0\n" + kSpaceAssumes + "cannot tell without trying: entry 1 of 1 could not be "
+       "looked at\n", "", 1, {FailCall("lstat", EIO)}},
       {"-o: the flush fails", {"-C", "$DIR", "-o", "$DIR/out.pkg", "a"}, "", "", "",
        "pack: cannot write $DIR/out.pkg.partial: Input/output error\n", 1,
        {FailCall("fsync", EIO)}},
