@@ -141,8 +141,10 @@ int OsOpenToRead(const char* path) {
       CreateFileA(path, GENERIC_READ, kShareAll, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
 }
 
+// Removal is shared, so that a file whose close failed can still be
+// removed: it goes once its handle does.
 int OsCreateToWrite(const char* path) {
-  return DescriptorOf(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+  return DescriptorOf(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, NULL));
 }
 

@@ -7,6 +7,58 @@
 
 #include "tests/windows_builds.h"
 
+namespace {
+
+// The errors each call really gives; any call can meet a failing device.
+std::vector<unsigned> ErrorsOf(const std::string& slot) {
+  static const std::map<std::string, std::vector<unsigned>> errors = {
+      {"CreateFileA", {kIoDevice, kDiskFull, kTooManyOpenFiles, kWriteProtect, kAccessDenied}},
+      {"WriteFile", {kIoDevice, kDiskFull, kWriteProtect}},
+      {"FlushFileBuffers", {kIoDevice, kDiskFull, kWriteProtect}},
+      {"SetEndOfFile", {kIoDevice, kDiskFull, kWriteProtect}},
+      {"FindFirstFileA", {kIoDevice, kTooManyOpenFiles, kAccessDenied}},
+      {"DeleteFileA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"MoveFileA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      // A volume that cannot replace a file in one step says so.
+      {"MoveFileExA", {kIoDevice, kWriteProtect, kAccessDenied, kNotSupported}},
+      {"SetFileAttributesA", {kIoDevice, kWriteProtect, kAccessDenied}},
+      {"CreateDirectoryA", {kIoDevice, kDiskFull, kWriteProtect, kAccessDenied}},
+      {"LocalAlloc", {kNotEnoughMemory}},
+  };
+  auto at = errors.find(slot);
+  return at == errors.end() ? std::vector<unsigned>{kIoDevice} : at->second;
+}
+
+// One call of the traced run: its slot, which call of that slot it is (among
+// all, and among those on the run's files, 0 for none), the path it names,
+// and the address it was made from.
+struct Call {
+  std::string slot;
+  long nth, nthOnFiles;
+  std::string path, site;
+};
+
+std::vector<Call> CallsOf(const std::string& trace) {
+  std::vector<Call> calls;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    Call c;
+    std::string nth, onFiles;
+    std::getline(fields, c.slot, '\t');
+    std::getline(fields, nth, '\t');
+    std::getline(fields, onFiles, '\t');
+    std::getline(fields, c.path, '\t');
+    std::getline(fields, c.site, '\t');
+    c.nth = atol(nth.c_str());
+    c.nthOnFiles = atol(onFiles.c_str());
+    calls.push_back(c);
+  }
+  return calls;
+}
+
+}  // namespace
+
 std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,
                                  std::set<std::string>* sites) {
   MakeDirs(root + "/logs");
@@ -49,4 +101,26 @@ bool DriverCanPass(const std::vector<std::string>& args) {
       if (ch <= ' ' || ch > '~' || ch == '"' || ch == '*' || ch == '?') return false;
   }
   return true;
+}
+
+std::vector<DriverRun> FaultRuns(const std::string& trace, std::vector<std::string>* where) {
+  std::vector<DriverRun> runs;
+  auto add = [&](const std::string& slot, long nth, const char* mode, unsigned error, const std::string& w) {
+    DriverRun r;
+    r.slot = slot, r.nth = nth, r.mode = mode, r.error = error;
+    runs.push_back(r);
+    where->push_back(w);
+  };
+  for (const Call& c : CallsOf(trace)) {
+    const std::string at = c.slot + " #" + std::to_string(c.nth) + " (" + c.path + ")";
+    add(c.slot, c.nth, "kill", 0, "killed at " + at);
+    if (c.slot == "WriteFile" || c.slot == "ReadFile") add(c.slot, c.nth, "short", 0, at + " made short");
+    for (unsigned error : ErrorsOf(c.slot)) {
+      const std::string code = " with " + std::to_string(error);
+      add(c.slot, c.nth, "once", error, at + " failing" + code);
+      add(c.slot, c.nthOnFiles ? c.nthOnFiles : c.nth, c.nthOnFiles ? "from@dest" : "from", error,
+          at + " failing from then on" + code);
+    }
+  }
+  return runs;
 }

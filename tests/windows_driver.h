@@ -39,6 +39,19 @@ struct DriverRun {
 std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,
                                  std::set<std::string>* sites = nullptr);
 
+// Win32 error numbers, as the driver takes them.
+const unsigned kIoDevice = 1117, kDiskFull = 112, kTooManyOpenFiles = 4, kWriteProtect = 19,
+               kAccessDenied = 5, kNotEnoughMemory = 8, kNotSupported = 50;
+
+// The faulty runs of a traced run (`trace`, as the driver writes it): for
+// each call that can fail, one killed there, one failing there once and
+// one failing from there on (on the run's files only, when the call names
+// one, as a failing volume does) with each error such a call gives, and for
+// a read or a write one that moves half the bytes asked for. `where` gets
+// each one's fault in words. The runs' folders, programs and arguments are
+// the caller's to fill.
+std::vector<DriverRun> FaultRuns(const std::string& trace, std::vector<std::string>* where);
+
 // True when the driver gives the program `args` as its own process would
 // have them: each a line of a script can carry, and one that the Windows
 // command line passes through unchanged (printable ASCII, no space, quote

@@ -9,66 +9,12 @@
 // then held to the same promise as on Linux.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <map>
 #include <set>
-#include <sstream>
 
 #include "tests/fault_scenarios.h"
 #include "tests/windows_driver.h"
 
 namespace {
-
-// Win32 error numbers, as the driver takes them.
-const unsigned kIoDevice = 1117, kDiskFull = 112, kTooManyOpenFiles = 4, kWriteProtect = 19,
-               kAccessDenied = 5, kNotEnoughMemory = 8, kNotSupported = 50;
-
-// The errors each call really gives; any call can meet a failing device.
-std::vector<unsigned> ErrorsOf(const std::string& slot) {
-  static const std::map<std::string, std::vector<unsigned>> errors = {
-      {"CreateFileA", {kIoDevice, kDiskFull, kTooManyOpenFiles, kWriteProtect, kAccessDenied}},
-      {"WriteFile", {kIoDevice, kDiskFull, kWriteProtect}},
-      {"FlushFileBuffers", {kIoDevice, kDiskFull, kWriteProtect}},
-      {"SetEndOfFile", {kIoDevice, kDiskFull, kWriteProtect}},
-      {"FindFirstFileA", {kIoDevice, kTooManyOpenFiles, kAccessDenied}},
-      {"DeleteFileA", {kIoDevice, kWriteProtect, kAccessDenied}},
-      {"MoveFileA", {kIoDevice, kWriteProtect, kAccessDenied}},
-      // A volume that cannot replace a file in one step says so.
-      {"MoveFileExA", {kIoDevice, kWriteProtect, kAccessDenied, kNotSupported}},
-      {"SetFileAttributesA", {kIoDevice, kWriteProtect, kAccessDenied}},
-      {"LocalAlloc", {kNotEnoughMemory}},
-  };
-  auto at = errors.find(slot);
-  return at == errors.end() ? std::vector<unsigned>{kIoDevice} : at->second;
-}
-
-// One call of the traced run: its slot, which call of that slot it is (among
-// all, and among those on the run's files, 0 for none), the path it names,
-// and the address it was made from.
-struct Call {
-  std::string slot;
-  long nth, nthOnFiles;
-  std::string path, site;
-};
-
-std::vector<Call> CallsOf(const std::string& trace) {
-  std::vector<Call> calls;
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream fields(line);
-    Call c;
-    std::string nth, onFiles;
-    std::getline(fields, c.slot, '\t');
-    std::getline(fields, nth, '\t');
-    std::getline(fields, onFiles, '\t');
-    std::getline(fields, c.path, '\t');
-    std::getline(fields, c.site, '\t');
-    c.nth = atol(nth.c_str());
-    c.nthOnFiles = atol(onFiles.c_str());
-    calls.push_back(c);
-  }
-  return calls;
-}
 
 bool EndsWithOk(const std::string& err) {
   return err.size() >= 6 && err.compare(err.size() - 6, 6, "\nOK\r\r\n") == 0;
@@ -100,29 +46,9 @@ TEST_P(WindowsFaultMatrix, KilledFailingOrShortAtEveryCall) {
   ASSERT_EQ(clean.run.status, 0);
   ASSERT_TRUE(EndsWithOk(clean.run.err)) << Visible(clean.run.err);
   ExpectInstalled(s, clean.disk, "the run without faults");
-  const std::vector<Call> calls = CallsOf(ReadFile(traced / "trace"));
-  ASSERT_GT(calls.size(), 5u);
-
-  // Each run, and where it fails in words.
-  std::vector<DriverRun> runs;
   std::vector<std::string> where;
-  auto add = [&](const std::string& slot, long nth, const char* mode, unsigned error, const std::string& w) {
-    DriverRun r;
-    r.slot = slot, r.nth = nth, r.mode = mode, r.error = error;
-    runs.push_back(r);
-    where.push_back(w);
-  };
-  for (const Call& c : calls) {
-    const std::string at = c.slot + " #" + std::to_string(c.nth) + " (" + c.path + ")";
-    add(c.slot, c.nth, "kill", 0, "killed at " + at);
-    if (c.slot == "WriteFile" || c.slot == "ReadFile") add(c.slot, c.nth, "short", 0, at + " made short");
-    for (unsigned error : ErrorsOf(c.slot)) {
-      const std::string code = " with " + std::to_string(error);
-      add(c.slot, c.nth, "once", error, at + " failing" + code);
-      add(c.slot, c.nthOnFiles ? c.nthOnFiles : c.nth, c.nthOnFiles ? "from@dest" : "from", error,
-          at + " failing from then on" + code);
-    }
-  }
+  const std::vector<DriverRun> runs = FaultRuns(ReadFile(traced / "trace"), &where);
+  ASSERT_GT(runs.size(), 5u);
   ScratchDir batch;
   std::set<std::string> sites;
   const std::vector<Outcome> outcomes = RunScenario(s, onPipe, runs, batch.path(), &sites);
@@ -146,7 +72,7 @@ TEST_P(WindowsFaultMatrix, KilledFailingOrShortAtEveryCall) {
       ExpectFailedRun(s, o.run, o.disk, where[i], f.error == kDiskFull);
     }
   }
-  std::cout << s.name << (onPipe ? ", on a pipe: " : ": ") << calls.size() << " calls, " << runs.size()
+  std::cout << s.name << (onPipe ? ", on a pipe: " : ": ") << runs.size()
             << " runs, which reached " << sites.size() << " call sites:";
   for (const std::string& site : sites) std::cout << " " << site;
   std::cout << "\n";

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/harness.h"
+#include "tests/unpack_cases.h"
 #include "tests/windows_builds.h"
 #include "tests/windows_driver.h"
 
@@ -36,16 +37,21 @@ const std::vector<PackRow> kRows = {
     {"plan a file held open", "--plan", {{"dest/a/b", "old"}, {"dest/c", "old"}}, "dest/c"},
 };
 
-void MakeRow(const std::string& folder, const PackRow& row) {
+typedef std::vector<std::pair<std::string, std::string>> Tree;
+
+// The package p.pkg and `tree` under `folder`.
+void MakeTree(const std::string& folder, const Tree& tree) {
   MakeDirs(folder);
   WriteFile(folder + "/p.pkg", Package({{"a/b", "hello\n"}, {"c", "world!\n"}}));
-  for (const auto& [path, content] : row.tree) {
+  for (const auto& [path, content] : tree) {
     const bool readOnly = path.back() == '!';
     const std::string file = folder + "/" + path.substr(0, path.size() - readOnly);
     MakeDirs(file.substr(0, file.rfind('/')));
     if (path.back() != '/') WriteFile(file, content, readOnly ? 0444 : 0644);
   }
 }
+
+void MakeRow(const std::string& folder, const PackRow& row) { MakeTree(folder, row.tree); }
 
 std::vector<std::string> Args(const PackRow& row) {
   if (row.args[0] == '-' && row.args[1] == 't') return {row.args, "p.pkg"};
@@ -136,5 +142,82 @@ TEST(PackOnWindows, WholeJob) {
   const RunResult onLinux = RunProgram({PACK_PATH, "-w", "-C", "src", "app"}, "", In(dir.path()));
   EXPECT_EQ(Visible(ReadFile(dir / "app.pkg")), Visible(onLinux.out));
 }
+
+// pack.exe under faults. Each operation is traced, then run again for every
+// call it makes that can fail (FaultRuns), in one driver process. Whatever
+// fails, it exits 0 having printed and left what the clean run did, or 1
+// saying why (a message, or a verdict that differs); it changes nothing but
+// the folders --mkdirs makes and, when it succeeds, the package -o names;
+// killed, it may leave its partial package besides.
+struct FaultRow {
+  const char* name;
+  std::vector<std::string> args;
+  Tree tree;
+  bool onPipe;  // standard input is a pipe holding p.pkg, rather than the file
+};
+
+const Tree kSources = {{"tree/a/b", "hello\n"}, {"tree/c", "world!\n"}};
+const FaultRow kFaultRows[] = {
+    {"write a package file", {"-C", "tree", "-o", "out.pkg", "a", "c"}, {kSources[0], kSources[1], {"out.pkg", "old"}}, false},
+    {"write to standard output", {"-C", "tree", "a", "c"}, kSources, false},
+    {"plan and make a folder", {"--plan", "dest/", "--mkdirs", "p.pkg"}, {{"dest/c", "old"}}, false},
+    {"verify", {"--verify", "dest/", "p.pkg"}, {{"dest/a/b", "hello\n"}, {"dest/c", "world!\n"}}, false},
+    {"list from a pipe", {"-tv"}, {}, true},
+};
+
+class PackOnWindowsUnderFaults : public ::testing::TestWithParam<FaultRow> {};
+
+TEST_P(PackOnWindowsUnderFaults, FailingOrKilledAtEveryCall) {
+  const FaultRow& row = GetParam();
+  auto run = [&](const std::string& root, std::vector<DriverRun> runs) {
+    for (size_t i = 0; i < runs.size(); ++i) {
+      runs[i].program = "pack", runs[i].folder = "r" + std::to_string(i), runs[i].package = "p.pkg";
+      runs[i].onPipe = row.onPipe, runs[i].args = row.args;
+      MakeTree(root + "/" + runs[i].folder, row.tree);
+    }
+    return RunInDriver(root, runs);
+  };
+  ScratchDir traced, batch;
+  DriverRun tracing;
+  tracing.trace = "../trace";
+  const Outcome clean = run(traced.path(), {tracing})[0];
+  ASSERT_EQ(clean.run.status, 0) << Visible(clean.run.err);
+  MakeTree(traced / "before", row.tree);
+  const Disk before = Snapshot(traced / "before");
+  std::vector<std::string> where;
+  const std::vector<DriverRun> runs = FaultRuns(ReadFile(traced / "trace"), &where);
+  const std::vector<Outcome> outcomes = run(batch.path(), runs);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const RunResult& r = outcomes[i].run;
+    const Disk& disk = outcomes[i].disk;
+    const std::string at = where[i] + ": " + Visible(r.out + r.err);
+    if (runs[i].mode == "kill") {
+      EXPECT_EQ(r.status, 137) << at;
+    } else if (r.status == 0) {
+      // A plan takes access denied and a read-only volume for answers: its
+      // verdict changes with them, and may still end with OK.
+      const bool answered = row.args[0] == "--plan" && (runs[i].error == kAccessDenied || runs[i].error == kWriteProtect);
+      EXPECT_TRUE((r.out == clean.run.out || answered) && r.err == clean.run.err && disk == clean.disk) << at;
+    } else {
+      EXPECT_EQ(r.status, 1) << at;
+      EXPECT_TRUE(!r.err.empty() || r.out != clean.run.out) << at;
+    }
+    EXPECT_TRUE(runs[i].mode != "short" || r.status == 0) << at;
+    for (const auto& [path, entry] : before)
+      EXPECT_TRUE(disk.count(path)) << at << ": " << path << " is gone";
+    for (const auto& [path, entry] : disk) {
+      const auto was = before.find(path), asked = clean.disk.find(path);
+      const bool kept = was != before.end() && was->second == entry;
+      const bool made = asked != clean.disk.end() && asked->second == entry &&
+                        (r.status != 1 || entry.content == kDirectory);
+      EXPECT_TRUE(kept || made || (runs[i].mode == "kill" && path == "out.pkg.partial"))
+          << at << ": " << path << " is " << Visible(entry.content);
+    }
+  }
+  std::cout << row.name << ": " << runs.size() << " runs\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, PackOnWindowsUnderFaults, ::testing::ValuesIn(kFaultRows),
+                         [](const auto& info) { return RowTestName(info.index, info.param.name); });
 
 }  // namespace
