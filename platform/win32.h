@@ -55,6 +55,9 @@
 #define FindNextFileA(...) g_win32.FindNextFileA(__VA_ARGS__)
 #define CreateDirectoryA(...) g_win32.CreateDirectoryA(__VA_ARGS__)
 #define GetTickCount64(...) g_win32.GetTickCount64(__VA_ARGS__)
+#define GetVolumePathNameA(...) g_win32.GetVolumePathNameA(__VA_ARGS__)
+#define GetVolumeInformationA(...) g_win32.GetVolumeInformationA(__VA_ARGS__)
+#define GetDiskFreeSpaceA(...) g_win32.GetDiskFreeSpaceA(__VA_ARGS__)
 #else
 #include "platform/win32_posix.h"
 #endif

@@ -16,7 +16,8 @@
   SLOT(GetFileAttributesA) SLOT(SetFileAttributesA) SLOT(DeleteFileA) SLOT(MoveFileA)        \
   SLOT(MoveFileExA) SLOT(GetDiskFreeSpaceExA) SLOT(LocalAlloc) SLOT(LocalFree)               \
   SLOT(GetLastError) SLOT(SetLastError) SLOT(lstrcpyA) SLOT(lstrcatA) SLOT(lstrcmpA)         \
-  SLOT(lstrcmpiA) SLOT(FindNextFileA) SLOT(CreateDirectoryA) SLOT(GetTickCount64)
+  SLOT(lstrcmpiA) SLOT(FindNextFileA) SLOT(CreateDirectoryA) SLOT(GetTickCount64)          \
+  SLOT(GetVolumePathNameA) SLOT(GetVolumeInformationA) SLOT(GetDiskFreeSpaceA)
 
 // One member per slot, named and typed as the call it holds.
 struct WindowsCalls {

@@ -208,9 +208,18 @@ bool OsLookAtVolume(const char* path, VolumeFacts* facts) {
   const std::string folder =
       a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) ? OsFolderOf(path) : path;
   if (!GetDiskFreeSpaceExA(folder.c_str(), &available, &total, &free)) return Failed(false);
+  // The rest is told at the volume's root: a drive, or the folder it is
+  // mounted on.
+  char root[MAX_PATH + 1];
+  DWORD nameMax = 0, flags = 0, sectors = 0, bytes = 0, freeClusters = 0, clusters = 0;
+  if (!GetVolumePathNameA(folder.c_str(), root, sizeof root) ||
+      !GetVolumeInformationA(root, NULL, 0, NULL, &nameMax, &flags, NULL, 0) ||
+      !GetDiskFreeSpaceA(root, &sectors, &bytes, &freeClusters, &clusters))
+    return Failed(false);
   *facts = VolumeFacts();
-  facts->blockSize = 4096;
-  facts->nameMax = 255;
+  facts->readOnly = (flags & FILE_READ_ONLY_VOLUME) != 0;
+  facts->blockSize = sectors * bytes;
+  facts->nameMax = nameMax;
   facts->free = free.QuadPart;
   facts->available = available.QuadPart;
   return true;

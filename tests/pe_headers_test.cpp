@@ -123,7 +123,8 @@ const Program kPrograms[] = {
     {"pack",
      WINDOWS_PACK_PATH,
      {"CreateFileA", "ReadFile", "FindFirstFileA", "FindNextFileA", "FindClose", "CreateDirectoryA",
-      "MoveFileExA", "DeleteFileA", "GetFileInformationByHandle", "GetDiskFreeSpaceExA", "GetTickCount64"}},
+      "MoveFileExA", "DeleteFileA", "GetFileInformationByHandle", "GetDiskFreeSpaceExA", "GetTickCount64",
+      "GetVolumePathNameA", "GetVolumeInformationA", "GetDiskFreeSpaceA"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Windows, PeHeaders, ::testing::ValuesIn(kPrograms),
