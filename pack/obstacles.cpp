@@ -21,6 +21,10 @@ Removal LookAtRemoval(const std::string& path, bool entryFile) {
     if (errno == EBUSY) return Removal{kFlags, "another program holds it open without sharing"};
     return Removal{kRights, std::string("this user may not remove it: ") + strerror(errno)};
   }
+  // Windows: nor a file another program holds open without sharing its
+  // writing, as a program that runs from it does.
+  if (!OsMayWrite(path.c_str()) && errno == EBUSY)
+    return Removal{kFlags, "another program holds it open without sharing"};
   if (!OsLookAtFlags(path.c_str(), &at)) return Removal{kFree, std::string()};
   if (at.immutable) return Removal{kFlags, "it is immutable (chattr +i)"};
   if (at.appendOnly) return Removal{kFlags, "it is append-only (chattr +a)"};

@@ -26,7 +26,8 @@ struct DriverRun {
   unsigned error = 0;
   std::string trace;  // a file for the trace of the calls, from the folder
   // A file the driver holds open during the run, sharing only reading, as
-  // another program may: from the folder, "-" for none.
+  // another program may, or "run:" and a program it starts from the file,
+  // suspended: from the folder, "-" for none.
   std::string hold = "-";
 };
 

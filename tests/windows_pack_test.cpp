@@ -3,7 +3,8 @@
 // standard error and exit status for the same package and tree; each plan
 // is then followed by unpack.exe (a second driver process), which must end
 // as the plan said. A row that holds a file open, as another program may,
-// has no Linux counterpart: its plan is checked against unpack.exe alone.
+// or runs a program from one, has no Linux counterpart: its plan is checked
+// against unpack.exe alone.
 #include <gtest/gtest.h>
 
 #include "tests/harness.h"
@@ -20,6 +21,9 @@ struct PackRow {
   const char* hold;  // held open during the row's runs, or "-"
 };
 
+// In a tree: a copy of a Windows program.
+const std::string kProgram = "<a program>";
+
 const std::vector<PackRow> kRows = {
     {"list", "-t", {}, "-"},
     {"list with sizes", "-tv", {}, "-"},
@@ -35,6 +39,7 @@ const std::vector<PackRow> kRows = {
     {"plan a folder at a staged copy", "--plan", {{"dest/a/b", "old"}, {"dest/a/bTMP/", ""}}, "-"},
     {"plan a read-only file", "--plan", {{"dest/a/b", "old"}, {"dest/c!", "old"}}, "-"},
     {"plan a file held open", "--plan", {{"dest/a/b", "old"}, {"dest/c", "old"}}, "dest/c"},
+    {"plan a program that runs", "--plan", {{"dest/a/b", "old"}, {"dest/c", kProgram}}, "run:dest/c"},
 };
 
 typedef std::vector<std::pair<std::string, std::string>> Tree;
@@ -47,7 +52,8 @@ void MakeTree(const std::string& folder, const Tree& tree) {
     const bool readOnly = path.back() == '!';
     const std::string file = folder + "/" + path.substr(0, path.size() - readOnly);
     MakeDirs(file.substr(0, file.rfind('/')));
-    if (path.back() != '/') WriteFile(file, content, readOnly ? 0444 : 0644);
+    if (path.back() != '/')
+      WriteFile(file, content == kProgram ? ReadFile(WINDOWS_VELLOMAR_PATH) : content, readOnly ? 0444 : 0644);
   }
 }
 

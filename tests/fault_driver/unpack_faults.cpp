@@ -27,7 +27,8 @@
 // "short" (a WriteFile or ReadFile that moves half the bytes asked for and
 // succeeds). ERROR: the Win32 error of a failed call. HOLD: a path from
 // FOLDER that the driver holds open during the run, for reading and
-// sharing only reading, as another program may ("-" for none). ARG...: the
+// sharing only reading, as another program may, or "run:" and a path to a
+// program the driver starts, suspended, for the run ("-" for none). ARG...: the
 // program's arguments.
 //
 // For each run it prints FOLDER and the run's exit status (137 when it was
@@ -300,7 +301,13 @@ int Perform(const Run& r) {
   g_run.calls.assign(kSlots, 0);
   g_run.callsOnFiles.assign(kSlots, 0);
   g_run.trace = r.trace == "-" ? nullptr : fopen(r.trace.c_str(), "w");
-  const HANDLE held = r.hold == "-" ? INVALID_HANDLE_VALUE
+  // "run:PATH": a program started from PATH, held suspended through the run.
+  PROCESS_INFORMATION running = {};
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  const bool runs = r.hold.compare(0, 4, "run:") == 0;
+  if (runs) CreateProcessA(r.hold.c_str() + 4, NULL, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &running);
+  const HANDLE held = r.hold == "-" || runs ? INVALID_HANDLE_VALUE
                                     : g_system.CreateFileA(r.hold.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                            NULL, OPEN_EXISTING, 0, NULL);
   if (g_run.mode == kKill) {
@@ -323,6 +330,12 @@ int Perform(const Run& r) {
   if (g_run.trace) fclose(g_run.trace);
   g_run.trace = nullptr;
   if (held != INVALID_HANDLE_VALUE) g_system.CloseHandle(held);
+  if (running.hProcess) {
+    TerminateProcess(running.hProcess, 0);
+    WaitForSingleObject(running.hProcess, INFINITE);
+    g_system.CloseHandle(running.hThread);
+    g_system.CloseHandle(running.hProcess);
+  }
   if (in) fclose(in);
   fclose(log);
   if (err) fclose(err);
