@@ -29,34 +29,6 @@ std::vector<unsigned> ErrorsOf(const std::string& slot) {
   return at == errors.end() ? std::vector<unsigned>{kIoDevice} : at->second;
 }
 
-// One call of the traced run: its slot, which call of that slot it is (among
-// all, and among those on the run's files, 0 for none), the path it names,
-// and the address it was made from.
-struct Call {
-  std::string slot;
-  long nth, nthOnFiles;
-  std::string path, site;
-};
-
-std::vector<Call> CallsOf(const std::string& trace) {
-  std::vector<Call> calls;
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream fields(line);
-    Call c;
-    std::string nth, onFiles;
-    std::getline(fields, c.slot, '\t');
-    std::getline(fields, nth, '\t');
-    std::getline(fields, onFiles, '\t');
-    std::getline(fields, c.path, '\t');
-    std::getline(fields, c.site, '\t');
-    c.nth = atol(nth.c_str());
-    c.nthOnFiles = atol(onFiles.c_str());
-    calls.push_back(c);
-  }
-  return calls;
-}
-
 }  // namespace
 
 std::vector<Outcome> RunInDriver(const std::string& root, const std::vector<DriverRun>& runs,
@@ -111,15 +83,24 @@ std::vector<DriverRun> FaultRuns(const std::string& trace, std::vector<std::stri
     runs.push_back(r);
     where->push_back(w);
   };
-  for (const Call& c : CallsOf(trace)) {
-    const std::string at = c.slot + " #" + std::to_string(c.nth) + " (" + c.path + ")";
-    add(c.slot, c.nth, "kill", 0, "killed at " + at);
-    if (c.slot == "WriteFile" || c.slot == "ReadFile") add(c.slot, c.nth, "short", 0, at + " made short");
-    for (unsigned error : ErrorsOf(c.slot)) {
+  // A trace line: the slot, which call of it this is (among all, and among
+  // those on the run's files, 0 for none), and the path it names.
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string slot, path;
+    long nth = 0, onFiles = 0;
+    std::getline(fields, slot, '\t');
+    fields >> nth >> onFiles;
+    fields.get();
+    std::getline(fields, path, '\t');
+    const std::string at = slot + " #" + std::to_string(nth) + " (" + path + ")";
+    add(slot, nth, "kill", 0, "killed at " + at);
+    if (slot == "WriteFile" || slot == "ReadFile") add(slot, nth, "short", 0, at + " made short");
+    for (unsigned error : ErrorsOf(slot)) {
       const std::string code = " with " + std::to_string(error);
-      add(c.slot, c.nth, "once", error, at + " failing" + code);
-      add(c.slot, c.nthOnFiles ? c.nthOnFiles : c.nth, c.nthOnFiles ? "from@dest" : "from", error,
-          at + " failing from then on" + code);
+      add(slot, nth, "once", error, at + " failing" + code);
+      add(slot, onFiles ? onFiles : nth, onFiles ? "from@dest" : "from", error, at + " failing from then on" + code);
     }
   }
   return runs;
