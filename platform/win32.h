@@ -58,6 +58,7 @@
 #define GetVolumePathNameA(...) g_win32.GetVolumePathNameA(__VA_ARGS__)
 #define GetVolumeInformationA(...) g_win32.GetVolumeInformationA(__VA_ARGS__)
 #define GetDiskFreeSpaceA(...) g_win32.GetDiskFreeSpaceA(__VA_ARGS__)
+#define GetFileInformationByHandleEx(...) g_win32.GetFileInformationByHandleEx(__VA_ARGS__)
 #else
 #include "platform/win32_posix.h"
 #endif

@@ -17,7 +17,8 @@
   SLOT(MoveFileExA) SLOT(GetDiskFreeSpaceExA) SLOT(LocalAlloc) SLOT(LocalFree)               \
   SLOT(GetLastError) SLOT(SetLastError) SLOT(lstrcpyA) SLOT(lstrcatA) SLOT(lstrcmpA)         \
   SLOT(lstrcmpiA) SLOT(FindNextFileA) SLOT(CreateDirectoryA) SLOT(GetTickCount64)          \
-  SLOT(GetVolumePathNameA) SLOT(GetVolumeInformationA) SLOT(GetDiskFreeSpaceA)
+  SLOT(GetVolumePathNameA) SLOT(GetVolumeInformationA) SLOT(GetDiskFreeSpaceA)            \
+  SLOT(GetFileInformationByHandleEx)
 
 // One member per slot, named and typed as the call it holds.
 struct WindowsCalls {

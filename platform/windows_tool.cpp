@@ -67,14 +67,17 @@ bool FactsOf(HANDLE file, PathFacts* facts) {
     return true;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) return Failed(false);
+  FILE_STANDARD_INFO standard;  // for the bytes its clusters take
+  if (!GetFileInformationByHandle(file, &info) ||
+      !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
+    return Failed(false);
   const DWORD a = info.dwFileAttributes;
   const mode_t rights = (a & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   facts->mode = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? S_IFLNK | 0777
                 : (a & FILE_ATTRIBUTE_DIRECTORY)   ? S_IFDIR | 0777
                                                    : S_IFREG | rights;
   facts->size = ((unsigned long long)info.nFileSizeHigh << 32) | info.nFileSizeLow;
-  facts->allocated = (facts->size + 4095) / 4096 * 4096;
+  facts->allocated = (unsigned long long)standard.AllocationSize.QuadPart;
   facts->links = info.nNumberOfLinks;
   facts->volume = info.dwVolumeSerialNumber;
   facts->index = ((unsigned long long)info.nFileIndexHigh << 32) | info.nFileIndexLow;

@@ -124,7 +124,7 @@ const Program kPrograms[] = {
      WINDOWS_PACK_PATH,
      {"CreateFileA", "ReadFile", "FindFirstFileA", "FindNextFileA", "FindClose", "CreateDirectoryA",
       "MoveFileExA", "DeleteFileA", "GetFileInformationByHandle", "GetDiskFreeSpaceExA", "GetTickCount64",
-      "GetVolumePathNameA", "GetVolumeInformationA", "GetDiskFreeSpaceA"}},
+      "GetVolumePathNameA", "GetVolumeInformationA", "GetDiskFreeSpaceA", "GetFileInformationByHandleEx"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Windows, PeHeaders, ::testing::ValuesIn(kPrograms),
