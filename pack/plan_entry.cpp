@@ -145,7 +145,8 @@ bool Answered(int error) {
 
 // Whether something stands at `path`, as unpack looks for it. A look that
 // fails for another reason than absence is asked again as pack looks, and
-// noted when that fails too, or finds something.
+// noted when that fails too (but for a name too long to be there), or finds
+// something.
 bool Present(PlanDisk* d, const std::string& path) {
   if (OsEntryPresent(path.c_str())) return true;
   const DWORD code = GetLastError();
@@ -153,7 +154,7 @@ bool Present(PlanDisk* d, const std::string& path) {
   PathFacts f;
   if (OsLookAtPath(path.c_str(), false, &f))
     NoteUnseen(d, path, EIO);
-  else if (errno != ENOENT && errno != ENOTDIR)
+  else if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG)
     NoteUnseen(d, path, errno);
   return false;
 }

@@ -1006,6 +1006,8 @@ std::vector<PlanCase> PlanCases() {
        "read-only) (unpack stops: line 223)\n" + stop1 + "223\n", l223, l223},
       {"last components of 255 and 252 bytes", {{n252, "old"}}, {{n255, "1"}, {n252, "2"}}, {},
        "new        " + n255 + "\nreplace    " + n252 + "\n" + ok, "OK", l181, kPlain, "", ""},
+      {"a last component of 256 bytes", {}, {{n255 + "n", "1"}}, {}, "too long   " + n255 + "n: its last "
+       "component is over 255 bytes (unpack stops: line 181)\n" + stop1 + "181\n", l181, l181, kPlain, "", ""},
       {"a link to a folder at the staged copy's name",
        {{"dest/f", "old"}, {"dest/real", kDirectory}, {"dest/fTMP", LinkTo("real")}}, {{"f", "new"}}, {},
        "replace    f\n  removes  fTMP: the staged copy of f takes its name\n" + ok, "OK", l223},
