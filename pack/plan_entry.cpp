@@ -398,11 +398,13 @@ Verdict JudgeReplacement(PlanDisk* d, const std::string& target, const std::stri
   PathFacts f = {};
   f.links = 1;
   DWORD attributes = earlier ? FILE_ATTRIBUTE_ARCHIVE : GetFileAttributesA(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    NoteUnseen(d, target, OsLookAtPath(target.c_str(), false, &f) ? EIO : errno);
-    attributes = 0;
-  }
-  if (!earlier && !OsLookAtPath(target.c_str(), false, &f)) NoteUnseen(d, target, errno);
+  // Attributes that could not be read, the file seen all the same, are an
+  // I/O error's.
+  if (!earlier && !OsLookAtPath(target.c_str(), false, &f))
+    NoteUnseen(d, target, errno);
+  else if (attributes == INVALID_FILE_ATTRIBUTES)
+    NoteUnseen(d, target, EIO);
+  if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
   const Staging s = StageFor(d, target);
   Verdict v = s.why.empty() ? JudgeRename(target, shown, earlier != nullptr, attributes)
                             : JudgeRewrite(d, target, shown, earlier != nullptr, attributes, f, s);
